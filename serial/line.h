@@ -1,0 +1,28 @@
+// A serial line as the simulator and the command-line tool use it: one
+// interface, implemented for POSIX ttys (line_posix.cpp) and for Win32
+// COM ports (line_win32.cpp). The window program has its own SerialLink
+// (serial_link.h) with the reader's exact open sequence and its receive
+// threads; this seam is the blocking, time-out driven counterpart.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct SerialLine;  // opaque, one per open port
+
+// Opens path (POSIX: a tty path; Win32: "COM3" or "\\.\COM3") at
+// 115200 8N1, raw. On failure returns nullptr and says why in *error.
+SerialLine* LineOpen(const std::string& path, std::string* error);
+
+// Waits at most timeoutMs for bytes. Returns the count read (> 0),
+// 0 on time-out, -1 when the line is gone (hang-up, unplugged, error).
+int LineRead(SerialLine* line, uint8_t* buffer, size_t capacity, int timeoutMs);
+
+// Writes all bytes; false on error.
+bool LineWrite(SerialLine* line, const uint8_t* bytes, size_t count);
+
+void LineClose(SerialLine* line);
+
+// The serial ports present, as names LineOpen accepts.
+std::vector<std::string> LineEnumerate();

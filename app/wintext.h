@@ -17,6 +17,8 @@ void SetItemTextUtf8(HWND page, int id, const char* utf8);
 // A control's text as GBK, cut to at most maxBytes without splitting a
 // double-byte character (the 29/31 limits of the pages).
 std::string GetItemTextGbk(HWND page, int id, size_t maxBytes);
+// The same for a window known by its handle.
+std::string GetWindowTextGbk(HWND window, size_t maxBytes);
 
 // An information message box owned by owner; caption nullptr shows the
 // system's default caption.

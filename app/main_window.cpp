@@ -1,0 +1,108 @@
+// MainWindow: the frame that hosts one page at a time.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app/page_host.h"
+#include "app/reply_handling.h"
+#include "app/shell.h"
+#include "pages/pages.h"
+#include "resources/resource.h"
+#include "serial/receive_path.h"
+
+HINSTANCE g_instance = nullptr;
+HWND g_mainWindow = nullptr;
+std::atomic<HWND> g_currentPage{nullptr};
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+
+static DLGPROC PageProcedure(PageKind page) {
+    switch (page) {
+    case PAGE_PORT_SELECT: return PortSelectPageProc;
+    case PAGE_BASIC_READER: return BasicReaderPageProc;
+    case PAGE_DUAL_ANTENNA: return DualAntennaPageProc;
+    case PAGE_SINGLE_ANTENNA: return SingleAntennaPageProc;
+    case PAGE_WIFI_READER: return WifiReaderPageProc;
+    }
+    return PortSelectPageProc;
+}
+
+static void CreatePage(HWND window, int templateId, PageKind page) {
+    CreateDialogParamW(g_instance, MAKEINTRESOURCEW(templateId), window, PageProcedure(page), 0);
+}
+
+static void OnCreate(HWND window) {
+    g_mainWindow = window;
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
+    StartReceivePath(HandleFrame);
+    SetPropW(window, L"Tavrolin__20220905_KW", reinterpret_cast<HANDLE>(1));
+    CreatePage(window, IDD_PORT_SELECT, PAGE_PORT_SELECT);
+}
+
+// Grows MainWindow for a device page, keeping it about centred. A
+// minimised or maximised window grows in its restored placement.
+static void GrowForPage(HWND window, const PageTableEntry& entry) {
+    WINDOWPLACEMENT placement = {};
+    placement.length = sizeof(placement);
+    GetWindowPlacement(window, &placement);
+    if (IsIconic(window) || IsZoomed(window)) {
+        placement.rcNormalPosition.top -= entry.topMovedUp;
+        placement.rcNormalPosition.bottom += entry.heightAdded - entry.topMovedUp;
+        SetWindowPlacement(window, &placement);
+        return;
+    }
+    RECT rect;
+    GetWindowRect(window, &rect);
+    SetWindowPos(window, nullptr, rect.left, rect.top - entry.topMovedUp, rect.right - rect.left,
+                 rect.bottom - rect.top + entry.heightAdded, SWP_NOZORDER | SWP_FRAMECHANGED);
+}
+
+static void OnDeviceInfo(HWND window, const int32_t* portIndexAndType) {
+    WINDOWPLACEMENT placement = {};
+    placement.length = sizeof(placement);
+    GetWindowPlacement(window, &placement);
+    const int restoredHeight = placement.rcNormalPosition.bottom - placement.rcNormalPosition.top;
+    const PageSwitch change = ChoosePageSwitch(restoredHeight, portIndexAndType[1]);
+
+    if (change.destroyCurrent) {
+        HWND current = g_currentPage.load();
+        if (current != nullptr) DestroyWindow(current);
+        // Forget it unless a page recorded itself meanwhile.
+        g_currentPage.compare_exchange_strong(current, nullptr);
+    }
+    switch (change.step) {
+    case SWITCH_NOTHING:
+        break;
+    case SWITCH_REINIT_CURRENT:
+        SendMessageW(g_currentPage.load(), WM_INITDIALOG, 0, 0);
+        break;
+    case SWITCH_NEW_PORT_SELECT:
+        CreatePage(window, IDD_PORT_SELECT, PAGE_PORT_SELECT);
+        break;
+    case SWITCH_NEW_DEVICE_PAGE:
+        GrowForPage(window, *change.entry);
+        CreatePage(window, change.entry->templateId, change.entry->page);
+        break;
+    }
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_CREATE:
+        OnCreate(window);
+        return 0;
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        BeginPaint(window, &paint);
+        EndPaint(window, &paint);
+        return 0;
+    }
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    case WM_DEVICE_INFO:
+        OnDeviceInfo(window, reinterpret_cast<const int32_t*>(lParam));
+        return 0;
+    }
+    return DefWindowProcW(window, msg, wParam, lParam);
+}

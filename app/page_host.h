@@ -1,0 +1,46 @@
+// Which page MainWindow hosts after an information reply. Free of window
+// calls: MainWindow measures itself, asks here, then acts.
+#pragma once
+#include <cstdint>
+
+enum PageKind {
+    PAGE_PORT_SELECT,
+    PAGE_BASIC_READER,
+    PAGE_DUAL_ANTENNA,
+    PAGE_SINGLE_ANTENNA,
+    PAGE_WIFI_READER,
+};
+
+// One row of the page table: the page of a device type, its dialog
+// template and how MainWindow grows to fit it.
+struct PageTableEntry {
+    int32_t deviceType;
+    PageKind page;
+    int templateId;
+    int heightAdded;   // pixels added to MainWindow's height
+    int topMovedUp;    // pixels MainWindow's top moves up, to stay centred
+};
+
+// The entry for deviceType, or nullptr for a type without a page.
+const PageTableEntry* FindPageForType(int32_t deviceType);
+
+// MainWindow's start-up height is 190; a device page makes it at least this tall.
+constexpr int DEVICE_PAGE_MIN_HEIGHT = 300;
+
+enum PageSwitchStep {
+    SWITCH_NOTHING,           // keep what is shown
+    SWITCH_REINIT_CURRENT,    // a device page is shown: it re-reads the store
+    SWITCH_NEW_PORT_SELECT,   // create a fresh PortSelectPage
+    SWITCH_NEW_DEVICE_PAGE,   // grow MainWindow and create entry's page
+};
+
+struct PageSwitch {
+    bool destroyCurrent;      // destroy the current page first
+    PageSwitchStep step;
+    const PageTableEntry* entry;  // SWITCH_NEW_DEVICE_PAGE only
+};
+
+// restoredHeight is MainWindow's height in its normal (restored) placement,
+// so a reply that arrives while the window is minimised or maximised is
+// judged by the page actually hosted.
+PageSwitch ChoosePageSwitch(int restoredHeight, int32_t deviceType);

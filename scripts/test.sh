@@ -1,0 +1,179 @@
+#!/bin/bash
+# Builds and tests everything, from a fresh Debian machine on:
+#   1. native build + ctest                      (build/native)
+#   2. native build with ASan+UBSan + ctest      (build/asan)
+#   3. libFuzzer run of the protocol harness     (build/fuzz)
+#   4. Windows cross build + ctest through Wine  (build/win)
+# Every step runs even when an earlier one failed. The last line is
+# "N passed, N failed": ctest results summed over the runs, plus one per
+# fuzz run, plus one failure per build that did not complete.
+# Settings: TAV_FUZZ_SECONDS (default 60), TAV_JOBS (default nproc),
+# TAV_TEST_TIMEOUT per test in seconds (default 300).
+set -uo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$ROOT"
+START=$(date +%s)
+JOBS=${TAV_JOBS:-$(nproc)}
+FUZZ_SECONDS=${TAV_FUZZ_SECONDS:-60}
+TEST_TIMEOUT=${TAV_TEST_TIMEOUT:-300}
+exec </dev/null
+
+PASSED=0
+FAILED=0
+FAILURES=()
+
+note_failure() {
+  FAILED=$((FAILED + 1))
+  FAILURES+=("$1")
+}
+
+step() { printf '\n===== %s =====\n' "$*"; }
+
+# configure_and_build DIR TARGET -- CMAKE_ARGS...; false on failure.
+configure_and_build() {
+  local dir=$1 target=$2
+  shift 3
+  if ! cmake -S "$ROOT" -B "$dir" -G Ninja "$@"; then
+    note_failure "configure $dir"; return 1
+  fi
+  if ! cmake --build "$dir" -j "$JOBS" ${target:+--target "$target"}; then
+    note_failure "build $dir"; return 1
+  fi
+}
+
+# run_ctest NAME DIR CTEST_ARGS...: adds the run's counts to the totals.
+run_ctest() {
+  local name=$1 dir=$2
+  shift 2
+  local log="$dir/ctest-$name.log"
+  (cd "$dir" && ctest --output-on-failure --no-tests=ignore --timeout "$TEST_TIMEOUT" "$@") 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  local summary
+  summary=$(grep -E '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
+  if [ -n "$summary" ]; then
+    local nfail ntotal
+    nfail=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$summary")
+    ntotal=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/' <<<"$summary")
+    PASSED=$((PASSED + ntotal - nfail))
+    FAILED=$((FAILED + nfail))
+    [ "$nfail" -gt 0 ] && FAILURES+=("ctest $name: $nfail failed")
+    if [ "$rc" -ne 0 ] && [ "$nfail" -eq 0 ]; then note_failure "ctest $name exited $rc"; fi
+  elif [ "$rc" -ne 0 ]; then
+    note_failure "ctest $name exited $rc"
+  fi
+}
+
+# --- Wine environment for the Windows tests ------------------------------
+RIG_UP=""
+OWN_XVFB=""
+OWN_PREFIX=""
+
+cleanup() {
+  if [ -n "$RIG_UP" ]; then "$ROOT/scripts/rig.sh" down "$ROOT/build/rig" || true; fi
+  if [ -n "$OWN_PREFIX" ]; then WINEPREFIX="$OWN_PREFIX" wineserver -k 2>/dev/null || true; fi
+  if [ -n "$OWN_XVFB" ]; then kill "$OWN_XVFB" 2>/dev/null || true; fi
+}
+trap cleanup EXIT
+
+free_display() {
+  local d
+  for d in $(seq 90 199); do
+    if [ ! -e "/tmp/.X$d-lock" ] && [ ! -e "/tmp/.X11-unix/X$d" ]; then echo "$d"; return 0; fi
+  done
+  return 1
+}
+
+# Without the project's rig: a prefix of our own and a virtual display.
+minimal_wine_env() {
+  export WINEPREFIX="$ROOT/build/wineprefix"
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  export LC_ALL=zh_CN.UTF-8
+  if [ -z "${DISPLAY:-}" ] || [ "${TAV_HEADLESS:-0}" = 1 ]; then
+    local d
+    d=$(free_display) || { echo "no free X display" >&2; return 1; }
+    Xvfb ":$d" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    OWN_XVFB=$!
+    export DISPLAY=":$d"
+    local i
+    for i in $(seq 50); do [ -e "/tmp/.X11-unix/X$d" ] && break; sleep 0.1; done
+  fi
+  OWN_PREFIX=$WINEPREFIX
+  # A prefix whose creation was interrupted is made again.
+  if [ ! -e "$WINEPREFIX/.tav-ready" ] && [ -d "$WINEPREFIX" ] &&
+     wine cmd /c exit 0 >/dev/null 2>&1; then
+    touch "$WINEPREFIX/.tav-ready"
+  fi
+  if [ ! -e "$WINEPREFIX/.tav-ready" ]; then
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    wineboot -i >/dev/null 2>&1 && wineserver -w && touch "$WINEPREFIX/.tav-ready" ||
+      { echo "wine prefix creation failed" >&2; return 1; }
+  fi
+}
+
+wine_env() {
+  if [ -f "$ROOT/scripts/rig.sh" ]; then
+    if bash "$ROOT/scripts/rig.sh" up "$ROOT/build/rig"; then
+      RIG_UP=1
+      # shellcheck disable=SC1091
+      source "$ROOT/build/rig/rig.env"
+      return 0
+    fi
+    echo "rig.sh up failed" >&2
+    RIG_UP=1   # take down whatever part of it came up
+    return 1
+  fi
+  minimal_wine_env
+}
+
+# --- the runs --------------------------------------------------------------
+step "dependencies"
+if ! "$ROOT/scripts/install-deps.sh"; then
+  echo "installing dependencies failed" >&2
+  exit 1
+fi
+
+step "native build and tests"
+if configure_and_build build/native "" -- ; then
+  run_ctest native build/native -j "$JOBS"
+fi
+
+step "native build with AddressSanitizer and UBSan"
+export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=0:detect_leaks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+if configure_and_build build/asan "" -- -DTAV_SANITIZE=ON; then
+  run_ctest asan build/asan -j "$JOBS"
+fi
+
+step "fuzzing the protocol core for ${FUZZ_SECONDS}s"
+if CC=clang-14 CXX=clang++-14 configure_and_build build/fuzz protocol_fuzz -- -DTAV_FUZZ=ON; then
+  mkdir -p build/fuzz/corpus
+  fuzz_log=build/fuzz/fuzz.log
+  build/fuzz/tests/fuzz/protocol_fuzz -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 \
+    build/fuzz/corpus >"$fuzz_log" 2>&1
+  fuzz_rc=$?
+  tail -n 15 "$fuzz_log"
+  execs=$(grep -E '^stat::number_of_executed_units' "$fuzz_log" | awk '{print $2}')
+  echo "fuzz executions: ${execs:-unknown}"
+  if [ "$fuzz_rc" -eq 0 ]; then PASSED=$((PASSED + 1)); else note_failure "fuzz (exit $fuzz_rc, see $fuzz_log)"; fi
+fi
+
+step "Windows build and tests through Wine"
+if configure_and_build build/win "" -- -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake"; then
+  if wine_env; then
+    run_ctest win build/win -LE e2e -j "$JOBS"
+    run_ctest win-e2e build/win -L e2e -j 1
+  else
+    note_failure "Wine environment"
+  fi
+fi
+
+# --- summary ---------------------------------------------------------------
+END=$(date +%s)
+step "summary"
+for f in "${FAILURES[@]}"; do echo "FAILED: $f"; done
+echo "wall time: $((END - START)) s"
+echo "$PASSED passed, $FAILED failed"
+[ "$FAILED" -eq 0 ]

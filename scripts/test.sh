@@ -151,8 +151,9 @@ step "fuzzing the protocol core for ${FUZZ_SECONDS}s"
 if CC=clang-14 CXX=clang++-14 configure_and_build build/fuzz protocol_fuzz -- -DTAV_FUZZ=ON; then
   mkdir -p build/fuzz/corpus
   fuzz_log=build/fuzz/fuzz.log
+  # A failing input is written as build/fuzz/crash-*.
   build/fuzz/tests/fuzz/protocol_fuzz -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 \
-    build/fuzz/corpus >"$fuzz_log" 2>&1
+    -artifact_prefix=build/fuzz/ build/fuzz/corpus >"$fuzz_log" 2>&1
   fuzz_rc=$?
   tail -n 15 "$fuzz_log"
   execs=$(grep -E '^stat::number_of_executed_units' "$fuzz_log" | awk '{print $2}')

@@ -42,7 +42,23 @@ struct Harness {
     int64_t now = 0;
     uint64_t appended = 0;   // bytes AppendReceived stored
     uint64_t consumed = 0;   // bytes of handled frames
+    // What the buffer must hold: every stored byte in order, less the
+    // handled frames at the front and whatever was discarded whole.
+    std::vector<uint8_t> expected;
 };
+
+// A discard always empties the buffer; anything else must leave exactly
+// the expected bytes in place.
+void CheckContents(Harness& h, uint64_t discardedBefore) {
+    if (h.r.bytesDiscarded != discardedBefore) {
+        CHECK(h.r.bytesDiscarded - discardedBefore == h.expected.size());
+        CHECK(h.rx.rxFill == 0);
+        h.expected.clear();
+    }
+    CHECK(h.rx.rxFill == h.expected.size());
+    CHECK(h.expected.empty() ||
+          std::memcmp(h.rx.bytes, h.expected.data(), h.expected.size()) == 0);
+}
 
 void HandleOne(Harness& h, size_t total) {
     const uint8_t* frame = h.rx.bytes;
@@ -73,8 +89,10 @@ void HandleOne(Harness& h, size_t total) {
 
 void Drain(Harness& h) {
     for (int guard = 0; guard < 200; ++guard) {
+        const uint64_t discardedBefore = h.r.bytesDiscarded;
         ReassemblyResult res = ReassemblyPoll(&h.r, &h.rx, h.now);
         CHECK(h.rx.rxFill <= RX_BUFFER_SIZE);
+        CheckContents(h, discardedBefore);
         if (res.frameLength == 0) {
             CHECK(res.waitMs == -1 ||
                   (res.waitMs > 0 && res.waitMs <= STALLED_FRAME_DISCARD_MS));
@@ -84,6 +102,8 @@ void Drain(Harness& h) {
         HandleOne(h, res.frameLength);
         ConsumeFrame(&h.r, &h.rx, res.frameLength);
         h.consumed += res.frameLength;
+        h.expected.erase(h.expected.begin(), h.expected.begin() + res.frameLength);
+        CheckContents(h, h.r.bytesDiscarded);
     }
     CHECK(!"more than 200 frames out of one 1024-byte buffer");
 }
@@ -162,6 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t stored = AppendReceived(&h.rx, piece.data(), piece.size());
         CHECK(stored <= piece.size());
         h.appended += stored;
+        h.expected.insert(h.expected.end(), piece.begin(), piece.begin() + stored);
         h.now += (t & 1) ? t * 8 : t;
         Drain(h);
         CheckAccounts(h);

@@ -26,3 +26,9 @@ void LineClose(SerialLine* line);
 
 // The serial ports present, as names LineOpen accepts.
 std::vector<std::string> LineEnumerate();
+
+// POSIX: creates a pseudo-terminal, keeps its master as the line and
+// publishes the other end as a symlink at linkPath (replacing a stale
+// link there), raw 115200 8N1. LineClose removes the link again, which
+// the program on the other end sees as a hang-up. Win32: always nullptr.
+SerialLine* LineOpenPty(const std::string& linkPath, std::string* error);

@@ -1,0 +1,229 @@
+#!/usr/bin/env bash
+# The Linux/Wine test rig for the Windows program.
+#
+#   scripts/rig.sh up STATEDIR     bring the rig up, write STATEDIR/rig.env
+#   scripts/rig.sh down STATEDIR   stop what "up" started for STATEDIR
+#
+# Up installs what is missing, builds the native helpers (the virtual
+# null-modem cables and the pty modem-line shim) into STATEDIR, creates or
+# reuses a Wine prefix (TAV_WINEPREFIX, default build/wineprefix), starts
+# Xvfb on a free display when DISPLAY is unset or TAV_HEADLESS=1, plugs in
+# two cables and maps their ends as COM ports of the prefix:
+#
+#   cable A: COM5  (the program's side)  <->  COM6  (the simulated reader)
+#   cable B: COM12 (the program's side)  <->  COM13 (the simulated reader)
+#
+# and starts a persistent wineserver. `source STATEDIR/rig.env` then gives
+# the environment for Wine programs (see the end of "up" for its list).
+#
+# Cables are unplugged and replugged through the control file
+# STATEDIR/ctl (TAV_RIG_CTL holds its Windows path under drive Z:); the
+# protocol is described in sim/rig_control.h. From a shell:
+#   printf 'unplug A\n' > STATEDIR/ctl; cat STATEDIR/ctl.status
+#
+# Several rigs may run at once, each with its own STATEDIR and its own
+# prefix; a prefix in use by a live rig is refused.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+die() { echo "rig: $*" >&2; exit 1; }
+log() { echo "rig: $*" >&2; }
+
+usage() { echo "usage: $0 up|down STATEDIR" >&2; exit 2; }
+[ $# -eq 2 ] || usage
+ACTION=$1
+mkdir -p "$2"
+STATE=$(cd "$2" && pwd)
+
+as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+
+# Installs the packages whose commands are missing. Serialised between
+# rigs coming up at the same time.
+ensure_packages() {
+  exec 9>/tmp/tav-rig-setup.lock
+  flock 9
+  local missing=()
+  command -v gcc >/dev/null || missing+=(gcc libc6-dev)
+  command -v wine >/dev/null || missing+=(wine)
+  command -v wine64 >/dev/null || missing+=(wine64)
+  command -v Xvfb >/dev/null || missing+=(xvfb)
+  command -v xdpyinfo >/dev/null || missing+=(x11-utils)
+  command -v locale-gen >/dev/null || missing+=(locales)
+  [ -e /usr/share/fonts/truetype/wqy/wqy-microhei.ttc ] || missing+=(fonts-wqy-microhei)
+  dpkg -s fonts-wine >/dev/null 2>&1 || missing+=(fonts-wine)
+  if [ ${#missing[@]} -gt 0 ]; then
+    log "installing ${missing[*]}"
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+  fi
+  if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
+    log "generating the zh_CN.UTF-8 locale"
+    as_root sed -i 's/^# *\(zh_CN.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
+    as_root locale-gen >/dev/null
+  fi
+  flock -u 9
+  exec 9>&-
+}
+
+# Rebuilds a helper when its source is newer than the binary.
+build_helper() {  # output source extra-flags...
+  local out=$1 src=$2; shift 2
+  if [ ! -x "$out" ] || [ "$src" -nt "$out" ]; then
+    gcc -O2 -Wall -o "$out.new" "$src" "$@"
+    mv -f "$out.new" "$out"
+  fi
+}
+
+alive() { [ -n "${1:-}" ] && kill -0 "$1" 2>/dev/null; }
+
+pid_of() { [ -f "$STATE/$1.pid" ] && cat "$STATE/$1.pid" || true; }
+
+start_xvfb() {
+  local n pid
+  for n in $(seq 99 160); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$STATE/xvfb.log" 2>&1 &
+    pid=$!
+    # Another rig may have taken the number meanwhile: Xvfb then exits.
+    for _ in $(seq 1 50); do
+      [ -e "/tmp/.X11-unix/X$n" ] && alive "$pid" && break
+      alive "$pid" || break
+      sleep 0.1
+    done
+    if alive "$pid" && [ -e "/tmp/.X11-unix/X$n" ]; then
+      echo "$pid" >"$STATE/xvfb.pid"
+      echo ":$n" >"$STATE/display"
+      RIG_DISPLAY=":$n"
+      return 0
+    fi
+  done
+  die "no free X display found for Xvfb"
+}
+
+# Windows path of a Linux path, through drive Z:.
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+rig_up() {
+  [ -f "$STATE/rig.env" ] && alive "$(pid_of cable)" && { log "already up ($STATE)"; return 0; }
+  ensure_packages
+
+  build_helper "$STATE/tav-cable" "$ROOT/sim/cable.c"
+  build_helper "$STATE/libtavptyshim.so" "$ROOT/sim/pty_shim.c" -shared -fPIC -ldl
+
+  export WINEPREFIX=${TAV_WINEPREFIX:-$ROOT/build/wineprefix}
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  WINEPREFIX=$(cd "$(dirname "$WINEPREFIX")" && pwd)/$(basename "$WINEPREFIX")
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  local owner="$WINEPREFIX.rig-owner"
+  if [ -f "$owner" ]; then
+    local other otherpid
+    read -r other otherpid <"$owner" || true
+    if [ "$other" != "$STATE" ] && alive "$otherpid"; then
+      die "prefix $WINEPREFIX is in use by the rig in $other; set TAV_WINEPREFIX to another folder"
+    fi
+  fi
+
+  if [ -z "${DISPLAY:-}" ] || [ "${TAV_HEADLESS:-0}" = 1 ]; then
+    start_xvfb
+  else
+    RIG_DISPLAY=$DISPLAY
+    rm -f "$STATE/xvfb.pid"
+  fi
+  export DISPLAY=$RIG_DISPLAY
+
+  # The cables. Links live in STATEDIR; the COM ports point at the links,
+  # so a replugged cable (new ptys) is found under the same names.
+  rm -f "$STATE/ctl" "$STATE/ctl.status"
+  local a_app="$STATE/com5" a_sim="$STATE/com6" b_app="$STATE/com12" b_sim="$STATE/com13"
+  setsid "$STATE/tav-cable" "$STATE/ctl" A "$a_app" "$a_sim" B "$b_app" "$b_sim" \
+    >"$STATE/cable.log" 2>&1 </dev/null &
+  echo $! >"$STATE/cable.pid"
+  for _ in $(seq 1 100); do [ -f "$STATE/ctl.status" ] && break; sleep 0.05; done
+  [ -f "$STATE/ctl.status" ] || die "the cable program did not start (see $STATE/cable.log)"
+  echo "$STATE $(pid_of cable)" >"$owner"
+
+  export LD_PRELOAD="$STATE/libtavptyshim.so"
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    log "creating the Wine prefix $WINEPREFIX"
+    wineboot -i >"$STATE/wineboot.log" 2>&1 || die "wineboot failed (see $STATE/wineboot.log)"
+    wineserver -w
+  fi
+
+  # Map the COM ports: the registry for Wine's mount manager, and the
+  # dosdevices links it would create from it. The server is restarted only
+  # when the mapping changed, so the mount manager reads it again.
+  local mapping="COM5=$a_app COM6=$a_sim COM12=$b_app COM13=$b_sim"
+  if [ "$(cat "$WINEPREFIX/.tav-rig-ports" 2>/dev/null)" != "$mapping" ]; then
+    local reg="$STATE/ports.reg" m
+    {
+      printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'
+      for m in $mapping; do printf '"%s"="%s"\n' "${m%%=*}" "${m#*=}"; done
+    } >"$reg"
+    wine regedit /S "$(winpath "$reg")" >/dev/null 2>&1 || die "could not write the port mapping"
+    wineserver -k || true
+    wineserver -w || true
+    echo "$mapping" >"$WINEPREFIX/.tav-rig-ports"
+  fi
+  for m in $mapping; do
+    local name; name=$(echo "${m%%=*}" | tr 'A-Z' 'a-z')
+    ln -sfn "${m#*=}" "$WINEPREFIX/dosdevices/$name"
+  done
+
+  wineserver -p </dev/null >/dev/null 2>&1
+  echo "$WINEPREFIX" >"$STATE/wineserver.prefix"
+
+  cat >"$STATE/rig.env" <<EOF
+# Written by scripts/rig.sh up; source it before running Wine programs.
+export WINEPREFIX='$WINEPREFIX'
+export WINEDEBUG='-all'
+export WINEDLLOVERRIDES='mscoree,mshtml='
+export DISPLAY='$RIG_DISPLAY'
+export LD_PRELOAD='$STATE/libtavptyshim.so'
+export LC_ALL='zh_CN.UTF-8'
+export TAV_APP_PORT='COM5'
+export TAV_SIM_PORT='COM6'
+export TAV_APP_PORT_HIGH='COM12'
+export TAV_SIM_PORT_HIGH='COM13'
+export TAV_APP_TTY='$a_app'
+export TAV_SIM_TTY='$a_sim'
+export TAV_APP_TTY_HIGH='$b_app'
+export TAV_SIM_TTY_HIGH='$b_sim'
+export TAV_RIG_CTL='$(winpath "$STATE/ctl")'
+export TAV_RIG_CTL_LINUX='$STATE/ctl'
+export TAV_RIG_STATE='$STATE'
+EOF
+  log "up: display $RIG_DISPLAY, prefix $WINEPREFIX, COM5<->COM6, COM12<->COM13; source $STATE/rig.env"
+}
+
+rig_down() {
+  local pid prefix
+  pid=$(pid_of cable)
+  if alive "$pid"; then
+    kill -TERM "$pid"
+    for _ in $(seq 1 50); do alive "$pid" || break; sleep 0.05; done
+  fi
+  rm -f "$STATE/cable.pid"
+  if [ -f "$STATE/wineserver.prefix" ]; then
+    prefix=$(cat "$STATE/wineserver.prefix")
+    WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+    if [ -f "$prefix.rig-owner" ] && [ "$(cut -d' ' -f1 "$prefix.rig-owner")" = "$STATE" ]; then
+      rm -f "$prefix.rig-owner"
+    fi
+    rm -f "$STATE/wineserver.prefix"
+  fi
+  pid=$(pid_of xvfb)
+  if alive "$pid"; then
+    kill -TERM "$pid"
+    for _ in $(seq 1 50); do alive "$pid" || break; sleep 0.05; done
+  fi
+  rm -f "$STATE/xvfb.pid" "$STATE/rig.env"
+  log "down ($STATE)"
+}
+
+case $ACTION in
+  up) rig_up ;;
+  down) rig_down ;;
+  *) usage ;;
+esac

@@ -1,0 +1,48 @@
+// The commands of tavrolin-cli on one port each, and running a command on
+// several ports at once (one thread per port, results in the order given).
+#pragma once
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+#include "cli/fields.h"
+
+enum CliCommand { CMD_IDENTIFY, CMD_EXPORT, CMD_APPLY };
+
+struct CliOptions {
+    CliCommand command = CMD_IDENTIFY;
+    std::vector<std::string> ports;
+    bool manyPorts = false;   // --ports: results as a list and a summary
+    bool trace = false;
+    bool json = false;
+    bool dryRun = false;      // apply: check and show the record, write nothing
+    std::string output;       // export: file, "-" for standard output; "{port}" is replaced
+    std::string inputName;    // apply: the file's name for messages
+    Overlay overlay;          // apply: the file's values, then --set
+    int timeoutMs = 3000;
+};
+
+// The outcome on one port. text is what the command prints for it (for
+// identify: the settings; otherwise a line), message the one-line reason
+// of a failure.
+struct PortResult {
+    std::string port;
+    int exitCode = 0;
+    std::string message;
+    std::string text;
+    nlohmann::ordered_json json;
+    std::string summary;      // one line for the summary of several ports
+};
+
+PortResult RunOnPort(const CliOptions& options, const std::string& port);
+
+// Runs the command on every port of options in parallel, prints the
+// results and, for several ports, the summary. Returns the exit code.
+int RunCommand(const CliOptions& options);
+
+// "{port}" in pattern replaced by the last part of the port's name.
+std::string OutputPathForPort(const std::string& pattern, const std::string& port);
+
+// Lists the serial ports present; returns the exit code.
+int RunPorts(bool json);

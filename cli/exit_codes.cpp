@@ -1,0 +1,15 @@
+#include "cli/exit_codes.h"
+
+const char* ExitCodeName(int code) {
+    switch (code) {
+    case EXIT_OK: return "ok";
+    case EXIT_USAGE: return "bad input";
+    case EXIT_REFUSED: return "refused";
+    case EXIT_PORT: return "port not opened";
+    case EXIT_TIMEOUT: return "no reply";
+    case EXIT_MISMATCH: return "verification mismatch";
+    case EXIT_UNSUPPORTED: return "unsupported reader";
+    case EXIT_LINE_LOST: return "line lost";
+    default: return "failed";
+    }
+}

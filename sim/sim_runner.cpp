@@ -25,6 +25,7 @@ struct TimedAction {
 
 constexpr int REOPEN_INTERVAL_MS = 200;
 constexpr int READ_SLICE_MS = 50;
+constexpr int ONCE_LINGER_MS = 300;
 
 }  // namespace
 
@@ -145,7 +146,12 @@ static void RunnerLoop(SimRunner* r) {
             }
         }
         RunActions(r, now);
-        if (r->options.once && answered && r->queue.empty() && r->restoreAt < 0) break;
+        if (r->options.once && answered && r->queue.empty() && r->restoreAt < 0) {
+            // Closing at once would throw away what the other end has not
+            // read yet (a pty discards it on hang-up).
+            std::this_thread::sleep_for(std::chrono::milliseconds(ONCE_LINGER_MS));
+            break;
+        }
     }
     if (r->restoreAt >= 0) r->options.lineControl(false);
     DropLine(r, 0);

@@ -52,7 +52,7 @@ void SimRunnerClearFrames(SimRunner* runner);
 // they were.
 bool SimRunnerWaitFrames(SimRunner* runner, size_t count, int timeoutMs);
 
-// True once the runner stopped by itself (once mode) or lost its line for good.
+// True once the runner stopped by itself (once mode).
 bool SimRunnerFinished(SimRunner* runner);
 
 // Whether the runner's line is open right now.

@@ -70,7 +70,8 @@ int Run(int argc, char** argv) {
         sub->fallthrough();
         CLI::Option* one = sub->add_option("--port", port, "serial port (COM3, /dev/ttyUSB0, ...)");
         CLI::Option* many = sub->add_option("--ports", ports, "several ports, comma-separated, worked on in parallel")
-                                ->delimiter(',');
+                                ->delimiter(',')
+                                ->allow_extra_args(false);
         one->excludes(many);
         many->excludes(one);
     }

@@ -43,15 +43,10 @@ as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 ensure_packages() {
   exec 9>/tmp/tav-rig-setup.lock
   flock 9
-  local missing=()
-  command -v gcc >/dev/null || missing+=(gcc libc6-dev)
-  command -v wine >/dev/null || missing+=(wine)
-  command -v wine64 >/dev/null || missing+=(wine64)
-  command -v Xvfb >/dev/null || missing+=(xvfb)
-  command -v xdpyinfo >/dev/null || missing+=(x11-utils)
-  command -v locale-gen >/dev/null || missing+=(locales)
-  [ -e /usr/share/fonts/truetype/wqy/wqy-microhei.ttc ] || missing+=(fonts-wqy-microhei)
-  dpkg -s fonts-wine >/dev/null 2>&1 || missing+=(fonts-wine)
+  local missing=() pkg
+  for pkg in gcc libc6-dev wine wine64 xvfb x11-utils locales fonts-wqy-microhei fonts-wine; do
+    dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
+  done
   if [ ${#missing[@]} -gt 0 ]; then
     log "installing ${missing[*]}"
     as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq
@@ -84,7 +79,8 @@ start_xvfb() {
   local n pid
   for n in $(seq 99 160); do
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$STATE/xvfb.log" 2>&1 &
+    # Its own session: a signal to the caller's process group must not end it.
+    setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$STATE/xvfb.log" 2>&1 </dev/null &
     pid=$!
     # Another rig may have taken the number meanwhile: Xvfb then exits.
     for _ in $(seq 1 50); do

@@ -168,6 +168,10 @@ rig_up() {
   done
 
   wineserver -p </dev/null >/dev/null 2>&1
+  # The first program of a new server starts Wine's services, which stay
+  # and inherit its output: let that be this one, not a test whose runner
+  # would then wait for the output to close.
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
   echo "$WINEPREFIX" >"$STATE/wineserver.prefix"
 
   cat >"$STATE/rig.env" <<EOF

@@ -168,10 +168,11 @@ rig_up() {
   done
 
   wineserver -p </dev/null >/dev/null 2>&1
-  # The first program of a new server starts Wine's services, which stay
-  # and inherit its output: let that be this one, not a test whose runner
-  # would then wait for the output to close.
-  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  # The first program of a new server starts Wine's services, and the first
+  # one touching the desktop starts explorer; both stay and inherit that
+  # program's output. Let that be this one, not a test whose runner would
+  # then wait for the output to close.
+  wine rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1 || true
   echo "$WINEPREFIX" >"$STATE/wineserver.prefix"
 
   cat >"$STATE/rig.env" <<EOF

@@ -14,6 +14,10 @@ namespace {
 
 std::string ControlPath(const std::string& given) {
     if (!given.empty()) return given;
+#ifndef _WIN32
+    // TAV_RIG_CTL holds the path as Windows programs see it.
+    if (const char* native = std::getenv("TAV_RIG_CTL_LINUX")) return native;
+#endif
     const char* env = std::getenv("TAV_RIG_CTL");
     return env ? env : "";
 }

@@ -16,9 +16,10 @@
 #pragma once
 #include <string>
 
-// Sets cable NAME plugged or unplugged through the control file at
-// ctlPath (empty: the path in TAV_RIG_CTL) and waits up to timeoutMs for
-// the status file to confirm it.
+// Sets cable NAME (one cable) plugged or unplugged through the control
+// file at ctlPath and waits up to timeoutMs for the status file to
+// confirm it. An empty ctlPath takes the rig's: TAV_RIG_CTL for Windows
+// programs, TAV_RIG_CTL_LINUX for native ones.
 bool RigSetCable(const std::string& ctlPath, const std::string& cable, bool plugged,
                  int timeoutMs, std::string* error);
 

@@ -111,6 +111,10 @@ minimal_wine_env() {
     wineboot -i >/dev/null 2>&1 && wineserver -w && touch "$WINEPREFIX/.tav-ready" ||
       { echo "wine prefix creation failed" >&2; return 1; }
   fi
+  # Wine's services start with the first program and keep its output open;
+  # start them here so that a test runner does not wait on them.
+  wineserver -p </dev/null >/dev/null 2>&1
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 wine_env() {

@@ -49,6 +49,17 @@ bool OpenPort(const char* devicePath) {
         return false;
     }
 
+    // A device that cannot report its line state is no serial port: Wine,
+    // for one, opens a COM name whose tty has gone (an unplugged adapter)
+    // and then fails every call on the handle. Only this reading is
+    // examined; the settings below are applied as far as the port accepts.
+    DCB dcb = {};
+    dcb.DCBlength = sizeof(dcb);
+    if (!GetCommState(port, &dcb)) {
+        CloseHandle(port);
+        return false;
+    }
+
     SetCommMask(port, EV_RXCHAR);
     SetupComm(port, LINE_QUEUE_SIZE, LINE_QUEUE_SIZE);
     COMMTIMEOUTS timeouts = {};
@@ -58,8 +69,6 @@ bool OpenPort(const char* devicePath) {
     timeouts.WriteTotalTimeoutMultiplier = 100;
     timeouts.WriteTotalTimeoutConstant = 500;
     SetCommTimeouts(port, &timeouts);
-    DCB dcb = {};
-    dcb.DCBlength = sizeof(dcb);
     GetCommState(port, &dcb);
     dcb.BaudRate = CBR_115200;
     dcb.ByteSize = 8;

@@ -1,0 +1,68 @@
+// drive_identify: identifies the reader in a running tavrolin.exe the way
+// a user would: picks the port in PortSelectPage, presses "打开串口" and
+// waits for the device page. Used by scripts/run.sh and the benchmark.
+//
+//   drive_identify [--port COMn] [--timeout MS]
+//
+// Prints the page that appeared ("page BasicReaderPage") or the message
+// the program showed instead, and exits 0 only when a device page came.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "driver.h"
+#include "resources/resource.h"
+
+int main(int argc, char** argv) {
+    std::string port = EnvOr("TAV_APP_PORT", "COM5");
+    int timeoutMs = 10000;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string option = argv[i];
+        if (option == "--port") port = argv[i + 1];
+        else if (option == "--timeout") timeoutMs = std::atoi(argv[i + 1]);
+        else {
+            std::fprintf(stderr, "usage: drive_identify [--port COMn] [--timeout MS]\n");
+            return 2;
+        }
+    }
+
+    AppProcess app;
+    if (!WaitFor([&] { return (app.main = FindWindowW(L"Tavrolin", nullptr)) != nullptr; }, timeoutMs)) {
+        std::fprintf(stderr, "drive_identify: no Tavrolin window\n");
+        return 1;
+    }
+    GetWindowThreadProcessId(app.main, &app.process.dwProcessId);
+    HWND page = WaitPageOfKind(app.main, PAGE_PORT_SELECT, timeoutMs);
+    if (page == nullptr) {
+        std::fprintf(stderr, "drive_identify: no PortSelectPage\n");
+        return 1;
+    }
+    if (!SelectComboText(Item(page, IDC_PORT_LIST), Widen(port))) {
+        std::fprintf(stderr, "drive_identify: %s is not in the port list\n", port.c_str());
+        return 1;
+    }
+    Click(Item(page, IDC_PORT_BUTTON));
+
+    HWND device = nullptr;
+    HWND box = nullptr;
+    WaitFor([&] {
+        for (HWND candidate : Pages(app.main)) {
+            const PageKind kind = KindOf(candidate);
+            if (kind != PAGE_PORT_SELECT && kind != PAGE_UNKNOWN && Item(candidate, IDC_APPLY) != nullptr) {
+                device = candidate;
+            }
+        }
+        box = FindMessageBox(app);
+        return device != nullptr || box != nullptr;
+    }, timeoutMs);
+    if (device != nullptr) {
+        std::printf("page %s\n", PageKindName(KindOf(device)));
+        return 0;
+    }
+    if (box != nullptr) {
+        std::printf("message %s\n", Narrow(MessageBoxText(box)).c_str());
+    } else {
+        std::printf("no page within %d ms\n", timeoutMs);
+    }
+    return 1;
+}

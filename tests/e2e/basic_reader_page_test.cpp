@@ -362,6 +362,32 @@ TEST_F(BasicReaderPageTest, SecondReplyWhileShownRefillsAndMasksAgain) {
     EXPECT_EQ(FramesReceived(), 1);
 }
 
+TEST_F(BasicReaderPageTest, ReplyDuringTheTimeOutMessageKeepsThePortOpen) {
+    Identify();
+    ASSERT_FALSE(HasFatalFailure());
+    Click(Item(device, IDC_PORT_BUTTON));
+    ASSERT_TRUE(WaitFor([&] { return ItemText(device, IDC_PORT_BUTTON) == L"打开串口"; }, 3000));
+
+    // The reply comes after the wait ran out, while its message is up: the
+    // page is re-initialised under the message and must stay Ready.
+    SetFault("late:3600");
+    Click(Item(device, IDC_PORT_BUTTON));
+    HWND box = WaitMessageBox(app, REPLY_WAIT_MS);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(MessageBoxText(box), kTimeOutText);
+    ASSERT_TRUE(WaitFor([&] { return ItemText(device, IDC_VERSION) == L"V2.1.8"; }, 3000)) << "no late reply";
+    PressOk(box);
+    std::this_thread::sleep_for(milliseconds(500));
+    EXPECT_EQ(ItemText(device, IDC_PORT_BUTTON), L"关闭串口");
+    EXPECT_TRUE(IsWindowEnabled(Item(device, IDC_APPLY)));
+
+    SetFault("none");
+    FillValid();
+    SimRunnerClearFrames(runner);
+    EXPECT_EQ(Apply(), kConfigDone);
+    EXPECT_EQ(FramesReceived(), 1);
+}
+
 TEST_F(BasicReaderPageTest, FailedReopeningIsSilentAndApplyTimesOut) {
     // A port name typed by hand on the first page selects no entry: the
     // page's reopening has no name to open and fails.

@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# Runs tavrolin.exe against a simulated reader.
+#
+#   scripts/run.sh [--type N] [--no-drive] [READERSIM OPTIONS...]
+#
+# Builds the program and the simulator, brings up the Wine rig (a virtual
+# null-modem cable: the program's COM5 <-> the simulator's COM6), starts
+# readersim on the simulator's end (--type N, default 52; every other
+# option goes to readersim, e.g. --fault silent, --set deviceName=abc),
+# and starts tavrolin.exe on your display, or under Xvfb when DISPLAY is
+# unset (or TAV_HEADLESS=1).
+#
+# Unless --no-drive is given it then identifies the reader itself (picks
+# COM5, presses "打开串口", waits for the device page) and saves
+# screenshots of the port selection page and of the device page in
+# build/run/shots. Headless, it stops after that; on a display it leaves
+# the program to you and cleans up when you close it.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$ROOT"
+
+TYPE=52
+DRIVE=1
+SIM_ARGS=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --type) TYPE=$2; shift 2 ;;
+    --no-drive) DRIVE=0; shift ;;
+    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) SIM_ARGS+=("$1"); shift ;;
+  esac
+done
+
+HEADLESS=0
+if [ -z "${DISPLAY:-}" ] || [ "${TAV_HEADLESS:-0}" = 1 ]; then HEADLESS=1; fi
+
+WIN=$ROOT/build/run-win
+NATIVE=$ROOT/build/run-native
+RUN=$ROOT/build/run
+STATE=$RUN/rig
+SHOTS=$RUN/shots
+export TAV_WINEPREFIX=${TAV_WINEPREFIX:-$ROOT/build/run-prefix}
+mkdir -p "$RUN" "$SHOTS"
+
+echo "run: installing what is missing"
+"$ROOT/scripts/install-deps.sh" >"$RUN/install.log" 2>&1 ||
+  { cat "$RUN/install.log" >&2; exit 1; }
+
+echo "run: building (logs in $RUN)"
+{
+  cmake -S . -B "$WIN" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" &&
+    cmake --build "$WIN" --target tavrolin drive_identify &&
+    cmake -S . -B "$NATIVE" -G Ninja -DTAV_TESTS=OFF &&
+    cmake --build "$NATIVE" --target readersim
+} >"$RUN/build.log" 2>&1 || { tail -n 30 "$RUN/build.log" >&2; exit 1; }
+
+APP_PID=""
+SIM_PID=""
+cleanup() {
+  set +e
+  [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null
+  [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null
+  # The program's own Wine process, if the launcher has already gone.
+  local pid
+  for pid in $(pgrep -f 'tavrolin\.exe'); do
+    { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$TAV_WINEPREFIX" &&
+      kill "$pid" 2>/dev/null
+  done
+  if [ "$HEADLESS" = 1 ]; then TAV_HEADLESS=1 "$ROOT/scripts/rig.sh" down "$STATE" >/dev/null 2>&1
+  else "$ROOT/scripts/rig.sh" down "$STATE" >/dev/null 2>&1; fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+echo "run: bringing up the rig"
+if [ "$HEADLESS" = 1 ]; then
+  TAV_HEADLESS=1 "$ROOT/scripts/rig.sh" up "$STATE" >"$RUN/rig.log" 2>&1 </dev/null
+else
+  "$ROOT/scripts/rig.sh" up "$STATE" >"$RUN/rig.log" 2>&1 </dev/null
+fi || { cat "$RUN/rig.log" >&2; exit 1; }
+# shellcheck disable=SC1091
+source "$STATE/rig.env"
+
+echo "run: readersim --type $TYPE ${SIM_ARGS[*]} on $TAV_SIM_PORT (log: $RUN/readersim.log)"
+"$NATIVE/sim/readersim" --port "$TAV_SIM_TTY" --type "$TYPE" "${SIM_ARGS[@]}" >"$RUN/readersim.log" 2>&1 &
+SIM_PID=$!
+sleep 0.3
+kill -0 "$SIM_PID" 2>/dev/null || { cat "$RUN/readersim.log" >&2; exit 1; }
+
+echo "run: starting tavrolin.exe on display $DISPLAY; its port is $TAV_APP_PORT"
+wine "$WIN/app/tavrolin.exe" >"$RUN/tavrolin.log" 2>&1 &
+APP_PID=$!
+
+shot() {
+  sleep 0.5
+  import -window root "$SHOTS/$1.png"
+  echo "run: screenshot $SHOTS/$1.png"
+}
+
+if [ "$DRIVE" = 1 ]; then
+  for _ in $(seq 100); do
+    xwininfo -root -tree 2>/dev/null | grep -q '"Tavrolin V3.0"' && break
+    sleep 0.1
+  done
+  shot port-select
+  if wine "$WIN/tests/e2e/drive_identify.exe" --port "$TAV_APP_PORT" >"$RUN/drive.log" 2>&1; then
+    echo "run: identified: $(cat "$RUN/drive.log")"
+  else
+    echo "run: identification did not reach a device page: $(cat "$RUN/drive.log")"
+  fi
+  shot device-page
+fi
+
+if [ "$HEADLESS" = 1 ]; then
+  echo "run: done (headless); screenshots in $SHOTS"
+  exit 0
+fi
+echo "run: close the Tavrolin window to finish"
+wait "$APP_PID" || true
+APP_PID=""

@@ -7,6 +7,14 @@
 //
 // The window code here only reads and writes controls; what a page shows
 // and what Apply sends are decided by forms/ (ViewForPage, RunApplyChain).
+//
+// A page with a connection-mode combo sets hasModeCombo; its
+// initialiseSettings fills its own lists first (FillBaudCombo(s) test the
+// lists-filled flag themselves), then the shared code fills 1016 at fixed
+// indexes and marks the lists filled. Its baud table also tells Apply
+// which field each combo feeds (the single-antenna page: {1013,
+// BAUD_ANTENNA1}). Apply itself is shared: it reads every control the
+// template has into a PageForm and runs the chain of the kind's type.
 #pragma once
 #include <windows.h>
 

@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <map>
 #include <thread>
 
 #include "resources/resource.h"
@@ -58,28 +57,6 @@ static std::wstring ProgramPath() {
     return Widen(path);
 }
 
-// The current environment with overrides, as a CreateProcessW block.
-static std::vector<wchar_t> EnvironmentBlock(const std::vector<std::pair<std::wstring, std::wstring>>& overrides) {
-    std::map<std::wstring, std::wstring> vars;
-    wchar_t* strings = GetEnvironmentStringsW();
-    for (const wchar_t* p = strings; *p != L'\0'; p += wcslen(p) + 1) {
-        const std::wstring entry(p);
-        const size_t eq = entry.find(L'=', 1);
-        if (eq == std::wstring::npos) continue;
-        vars[entry.substr(0, eq)] = entry.substr(eq + 1);
-    }
-    FreeEnvironmentStringsW(strings);
-    for (const auto& kv : overrides) vars[kv.first] = kv.second;
-    std::vector<wchar_t> block;
-    for (const auto& kv : vars) {
-        const std::wstring entry = kv.first + L"=" + kv.second;
-        block.insert(block.end(), entry.begin(), entry.end());
-        block.push_back(L'\0');
-    }
-    block.push_back(L'\0');
-    return block;
-}
-
 struct FindMain {
     DWORD pid;
     HWND found;
@@ -91,25 +68,49 @@ static BOOL CALLBACK FindMainProc(HWND window, LPARAM param) {
     GetWindowThreadProcessId(window, &pid);
     wchar_t className[64] = L"";
     GetClassNameW(window, className, 64);
-    if (pid == find->pid && wcscmp(className, L"Tavrolin") == 0) {
+    if ((find->pid == 0 || pid == find->pid) && wcscmp(className, L"Tavrolin") == 0) {
         find->found = window;
         return FALSE;
     }
     return TRUE;
 }
 
-bool StartApp(AppProcess* app, const std::vector<std::pair<std::wstring, std::wstring>>& env, int timeoutMs) {
-    StopApp(app);
-    std::wstring path = ProgramPath();
-    std::wstring commandLine = L"\"" + path + L"\"";
-    std::vector<wchar_t> block = EnvironmentBlock(env);
+// Wine takes a process's code page from the Linux locale it starts with,
+// not from the environment block CreateProcess passes; so a start with
+// extra variables goes through the Linux side: env K=V... wine program.
+static bool LaunchThroughLinux(const std::vector<std::pair<std::wstring, std::wstring>>& env) {
+    std::string program = EnvOr("TAV_APP_EXE", TAV_APP_EXE);
+    std::wstring commandLine = L"Z:\\usr\\bin\\env";
+    for (const auto& kv : env) commandLine += L" " + kv.first + L"=" + kv.second;
+    commandLine += L" wine \"" + Widen(program) + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
-    if (!CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                        block.data(), nullptr, &startup, &app->process)) {
+    PROCESS_INFORMATION launcher = {};
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &launcher)) {
         return false;
     }
-    FindMain find = {app->process.dwProcessId, nullptr};
+    if (launcher.hProcess != nullptr) CloseHandle(launcher.hProcess);
+    if (launcher.hThread != nullptr) CloseHandle(launcher.hThread);
+    return true;
+}
+
+bool StartApp(AppProcess* app, const std::vector<std::pair<std::wstring, std::wstring>>& env, int timeoutMs) {
+    StopApp(app);
+    FindMain find = {0, nullptr};
+    if (env.empty()) {
+        std::wstring path = ProgramPath();
+        std::wstring commandLine = L"\"" + path + L"\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        if (!CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &app->process)) {
+            return false;
+        }
+        find.pid = app->process.dwProcessId;
+    } else if (!LaunchThroughLinux(env)) {
+        return false;
+    }
     const bool found = WaitFor([&] {
         find.found = nullptr;
         EnumWindows(FindMainProc, reinterpret_cast<LPARAM>(&find));
@@ -117,6 +118,13 @@ bool StartApp(AppProcess* app, const std::vector<std::pair<std::wstring, std::ws
     }, timeoutMs);
     if (!found) return false;
     app->main = find.found;
+    if (app->process.hProcess == nullptr) {
+        // Started through Linux: the program is known by its window.
+        GetWindowThreadProcessId(app->main, &app->process.dwProcessId);
+        app->process.hProcess =
+            OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                        app->process.dwProcessId);
+    }
     // Shown once centred: the start-up is over.
     if (!WaitFor([&] { return IsWindowVisible(app->main) != FALSE; }, timeoutMs)) return false;
     return WaitPageOfKind(app->main, PAGE_PORT_SELECT, timeoutMs) != nullptr;
@@ -127,7 +135,7 @@ void StopApp(AppProcess* app) {
         TerminateProcess(app->process.hProcess, 0);
         WaitForSingleObject(app->process.hProcess, 5000);
         CloseHandle(app->process.hProcess);
-        CloseHandle(app->process.hThread);
+        if (app->process.hThread != nullptr) CloseHandle(app->process.hThread);
     }
     app->process = PROCESS_INFORMATION{};
     app->main = nullptr;

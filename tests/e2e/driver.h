@@ -17,8 +17,10 @@ struct AppProcess {
 };
 
 // Starts tavrolin.exe (TAV_APP_EXE from the environment, else the path
-// the build compiled in) with extra environment variables, and waits up
-// to timeoutMs for its main window and PortSelectPage. False on failure.
+// the build compiled in) and waits up to timeoutMs for its main window,
+// centred and shown, and its PortSelectPage. Extra environment variables
+// (LC_ALL, ...) start it through the Linux side so that Wine takes them
+// for the program's locale. False on failure.
 bool StartApp(AppProcess* app, const std::vector<std::pair<std::wstring, std::wstring>>& env = {},
               int timeoutMs = 20000);
 // Kills the program if it still runs and forgets its handles.

@@ -1,0 +1,239 @@
+// Steps shared by the tests of the two antenna pages (types 1 and 2):
+// identifying a reader, working the connection-mode list the way a user
+// does, Apply and the record the reader received, and the enabled and
+// visible state of a page's controls.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "e2e_fixture.h"
+
+#include <commctrl.h>
+
+#include "protocol/frame.h"
+
+namespace antenna_steps {
+
+const wchar_t* const kConfigDone = L"配置成功";
+const wchar_t* const kModeWait = L"等待平台连接（默认）";
+const wchar_t* const kModeConnect = L"主动连接平台";
+
+// Every control a device page addresses, labels included.
+const int kAddressedControls[] = {
+    IDC_PORT_LIST,    IDC_PORT_BUTTON,    IDC_APPLY,        IDC_VERSION,     IDC_GATEWAY,
+    IDC_SUBNET_MASK,  IDC_IP_ADDRESS,     IDC_ANTENNA0_BAUD, IDC_ANTENNA1_BAUD, IDC_DUAL_ANTENNA,
+    IDC_CONNECT_MODE, IDC_NAME_LABEL,     IDC_PASSWORD_LABEL, IDC_NAME_OR_ID, IDC_PASSWORD,
+    IDC_EYE,          IDC_PLATFORM_IP,    IDC_PLATFORM_PORT, IDC_PLATFORM_IP_LABEL,
+    IDC_PLATFORM_PORT_LABEL, IDC_DUAL_WARNING, IDC_RS485_BAUD};
+
+// The password and platform controls: shown in mode 1 only.
+const int kModeOneControls[] = {IDC_PASSWORD_LABEL, IDC_PASSWORD,          IDC_EYE,
+                                IDC_PLATFORM_IP_LABEL, IDC_PLATFORM_IP, IDC_PLATFORM_PORT_LABEL,
+                                IDC_PLATFORM_PORT};
+
+inline uint32_t Ip(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+    return (uint32_t(a) << 24) | (uint32_t(b) << 16) | (uint32_t(c) << 8) | d;
+}
+
+inline LRESULT Ask(HWND window, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(window, msg, wParam, lParam, SMTO_ABORTIFHUNG, 2000, &result);
+    return static_cast<LRESULT>(result);
+}
+
+inline wchar_t PasswordCharOf(HWND page) {
+    return static_cast<wchar_t>(Ask(Item(page, IDC_PASSWORD), EM_GETPASSWORDCHAR));
+}
+
+inline bool Ticked(HWND page, int id) { return Ask(Item(page, id), BM_GETCHECK) == BST_CHECKED; }
+
+// The ids of the addressed controls the page has that are disabled (or,
+// with visible true, hidden).
+inline std::set<int> ControlsWhere(HWND page, bool hiddenInstead) {
+    std::set<int> ids;
+    for (int id : kAddressedControls) {
+        HWND item = Item(page, id);
+        if (item == nullptr) continue;
+        const bool off = hiddenInstead ? !IsWindowVisible(item) : !IsWindowEnabled(item);
+        if (off) ids.insert(id);
+    }
+    return ids;
+}
+
+inline std::vector<uint8_t> Bytes(const std::vector<uint8_t>& record, size_t offset, size_t count) {
+    if (record.size() < offset + count) return {};
+    return std::vector<uint8_t>(record.begin() + offset, record.begin() + offset + count);
+}
+
+// A 32-byte text field as a record holds it: the text, then NULs.
+inline std::vector<uint8_t> TextField(const char* text) {
+    std::vector<uint8_t> field(32, 0);
+    std::memcpy(field.data(), text, std::strlen(text));
+    return field;
+}
+
+// Writes the screen area of a window as a 24-bit BMP file (no window
+// manager runs on the rig, so the screen holds the window as drawn).
+inline bool SaveWindowPicture(HWND window, const std::string& path) {
+    const RECT r = WindowRect(window);
+    const int width = r.right - r.left, height = r.bottom - r.top;
+    if (width <= 0 || height <= 0) return false;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;  // bottom-up, as BMP files store rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP picture = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ previous = SelectObject(memory, picture);
+    BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    SelectObject(memory, previous);
+    const DWORD rowBytes = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    const DWORD imageBytes = rowBytes * static_cast<DWORD>(height);
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+    file.bfSize = file.bfOffBits + imageBytes;
+    bool written = false;
+    if (FILE* out = std::fopen(path.c_str(), "wb")) {
+        written = std::fwrite(&file, sizeof file, 1, out) == 1 &&
+                  std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
+                  std::fwrite(bits, imageBytes, 1, out) == 1;
+        std::fclose(out);
+    }
+    DeleteObject(picture);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return written;
+}
+
+// A reader of one antenna type identified and its page Ready.
+class AntennaPageTest : public ReaderTest {
+protected:
+    void Identify(int deviceType, const std::vector<std::pair<std::string, std::string>>& fields = {}) {
+        StartReader(deviceType);
+        if (HasFatalFailure()) return;
+        for (const auto& f : fields) SetField(f.first, f.second);
+        Launch();
+        if (HasFatalFailure()) return;
+        OpenAppPort();
+        kind = deviceType == DEVICE_TYPE_DUAL_ANTENNA ? PAGE_DUAL : PAGE_SINGLE;
+        device = WaitPageOfKind(app.main, kind, PAGE_TIMEOUT_MS);
+        ASSERT_NE(device, nullptr) << "no " << PageKindName(kind);
+        ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(Item(device, IDC_APPLY)) != FALSE; }, 3000));
+    }
+
+    // Picks an entry of the mode list the way the user does: the selection
+    // changes and the combo tells the page.
+    void ChooseMode(int index) {
+        HWND combo = Item(device, IDC_CONNECT_MODE);
+        SelectCombo(combo, index);
+        Ask(device, WM_COMMAND, MAKEWPARAM(IDC_CONNECT_MODE, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+    }
+
+    // Opens and closes the mode list without choosing anything.
+    void DropModeList() {
+        HWND combo = Item(device, IDC_CONNECT_MODE);
+        Ask(combo, CB_SHOWDROPDOWN, TRUE);
+        Ask(combo, CB_SHOWDROPDOWN, FALSE);
+    }
+
+    // The port button, and the wait for the text it then shows.
+    void PressPortButton(const wchar_t* expectedText) {
+        Click(Item(device, IDC_PORT_BUTTON));
+        ASSERT_TRUE(WaitFor([&] { return ItemText(device, IDC_PORT_BUTTON) == expectedText; }, 3000))
+            << "port button did not turn to its other text";
+    }
+
+    // Closes the port and opens it again; the reader's reply re-initialises
+    // the page, which enables Apply again.
+    void Requery() {
+        PressPortButton(L"打开串口");
+        if (HasFatalFailure()) return;
+        Click(Item(device, IDC_PORT_BUTTON));
+        ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(Item(device, IDC_APPLY)) != FALSE; }, REPLY_WAIT_MS))
+            << "the reply did not re-initialise the page";
+    }
+
+    // Presses Apply; the text of the box that answers (empty: none came).
+    std::wstring Apply() {
+        SimRunnerClearFrames(runner);
+        Click(Item(device, IDC_APPLY));
+        return AnswerMessageBox(app, REPLY_WAIT_MS);
+    }
+
+    // Apply that must succeed: the 93 bytes the reader received.
+    std::vector<uint8_t> ApplyRecord() {
+        const std::wstring answer = Apply();
+        EXPECT_EQ(answer, kConfigDone);
+        const std::vector<SimReceivedFrame> frames = SimRunnerFrames(runner);
+        if (frames.size() != 1) {
+            ADD_FAILURE() << frames.size() << " frames for one Apply";
+            return {};
+        }
+        const SimReceivedFrame& f = frames[0];
+        EXPECT_EQ(f.command, CMD_WRITE_CONFIG);
+        EXPECT_TRUE(f.crcOk);
+        if (f.raw.size() != FRAME_HEADER_SIZE + 93) {
+            ADD_FAILURE() << "frame of " << f.raw.size() << " bytes";
+            return {};
+        }
+        return std::vector<uint8_t>(f.raw.begin() + FRAME_HEADER_SIZE, f.raw.end());
+    }
+
+    // Apply that must fail: the one message shown; nothing is sent.
+    std::wstring ApplyRefused() {
+        const std::wstring answer = Apply();
+        EXPECT_EQ(FramesReceived(), 0) << "a refused Apply sent a frame";
+        return answer;
+    }
+
+    // With TAV_SHOT_DIR set, a picture of the whole window for a reviewer.
+    void TakePicture(const char* name) {
+        const std::string dir = EnvOr("TAV_SHOT_DIR", "");
+        if (dir.empty()) return;
+        // Let every control finish painting first.
+        RedrawWindow(app.main, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        Sleep(500);
+        EXPECT_TRUE(SaveWindowPicture(app.main, dir + "\\" + name + ".bmp"));
+    }
+
+    PageKind kind = PAGE_UNKNOWN;
+    HWND device = nullptr;
+};
+
+// The record an unchanged page of the simulator's factory reader writes
+// in mode 1, up to byte 83: name, password, platform and addresses.
+inline std::vector<uint8_t> FactoryModeOneHead() {
+    std::vector<uint8_t> head(84, 0);
+    head[0] = 1;
+    std::vector<uint8_t> name = TextField("reader01"), password = TextField("pass1234");
+    std::memcpy(&head[1], name.data(), 32);
+    std::memcpy(&head[33], password.data(), 32);
+    const uint8_t rest[] = {192, 168, 1, 10, 0x01, 0xF6, 0, 192, 168, 1, 100, 255, 255, 255, 0, 192, 168, 1, 1};
+    std::memcpy(&head[65], rest, sizeof rest);
+    return head;
+}
+
+// The same in mode 0: the fixed credentials, no platform.
+inline std::vector<uint8_t> FactoryModeZeroHead() {
+    std::vector<uint8_t> head = FactoryModeOneHead();
+    head[0] = 0;
+    std::vector<uint8_t> name = TextField("admin"), password = TextField("602417");
+    std::memcpy(&head[1], name.data(), 32);
+    std::memcpy(&head[33], password.data(), 32);
+    std::memset(&head[65], 0, 7);
+    return head;
+}
+
+}  // namespace antenna_steps

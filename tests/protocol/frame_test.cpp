@@ -1,3 +1,4 @@
+// Frames as built, and as reply handling judges and stores them.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -5,51 +6,86 @@
 
 #include "protocol/bytes.h"
 #include "protocol/frame.h"
+#include "protocol/reply.h"
 
-TEST(Crc16, CheckValueAndEmptyInput) {
-    const char* check = "123456789";
-    EXPECT_EQ(Crc16(reinterpret_cast<const uint8_t*>(check), 9), 0x4B37);
-    const uint8_t zeros[2] = {0, 0};
-    EXPECT_EQ(Crc16(zeros, 2), 0xB001);
-    EXPECT_EQ(Crc16(zeros, 0), 0);
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Reply(uint8_t version, uint8_t command, size_t size, uint8_t type = 52) {
+    Bytes payload(size);
+    for (size_t i = 0; i < size; ++i) payload[i] = static_cast<uint8_t>(i);
+    if (size > DI_DEVICE_TYPE) payload[DI_DEVICE_TYPE] = type;
+    return BuildFrame(version, command, payload.data(), payload.size());
+}
+
+TEST(Frames, CrcAndQueryFrame) {
+    EXPECT_EQ(Crc16(reinterpret_cast<const uint8_t*>("123456789"), 9), 0x4B37);
     EXPECT_EQ(Crc16(nullptr, 5), 0);
+    EXPECT_EQ(BuildQueryInfoFrame(), (Bytes{0x4B, 0x57, 0x54, 0x42, 0x00, 0x01, 0xB0, 0x01, 0x00, 0x00}));
 }
 
-TEST(Frames, QueryInfoIsFixed) {
-    const std::vector<uint8_t> expected = {0x4B, 0x57, 0x54, 0x42, 0x00,
-                                           0x01, 0xB0, 0x01, 0x00, 0x00};
-    EXPECT_EQ(BuildQueryInfoFrame(), expected);
-}
-
-TEST(Frames, WriteConfigLengthsAndCrc) {
-    struct Case { size_t count; uint8_t lengthLow; };
-    for (const Case& c : {Case{93, 0x5D}, Case{157, 0x9D}, Case{190, 0xBE}}) {
-        std::vector<uint8_t> payload(c.count);
-        for (size_t i = 0; i < c.count; ++i) payload[i] = static_cast<uint8_t>(i * 7 + 1);
-        std::vector<uint8_t> f = BuildWriteConfigFrame(payload.data(), c.count);
-        ASSERT_EQ(f.size(), c.count + 10) << c.count;
-        EXPECT_TRUE(HasFrameMagic(f.data()));
-        EXPECT_EQ(f[4], 0);
-        EXPECT_EQ(f[5], CMD_WRITE_CONFIG);
+TEST(Frames, WriteConfigFrameAroundEachRecordLength) {
+    for (const auto& c : {std::pair<size_t, uint8_t>{93, 0x5D}, {157, 0x9D}, {190, 0xBE}}) {
+        Bytes payload(c.first);
+        for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i * 7 + 1);
+        const Bytes f = BuildWriteConfigFrame(payload.data(), payload.size());
+        ASSERT_EQ(f.size(), c.first + 10);
+        EXPECT_EQ(Bytes(f.begin(), f.begin() + 6), (Bytes{'K', 'W', 'T', 'B', 0, CMD_WRITE_CONFIG}));
         EXPECT_EQ(f[8], 0x00);
-        EXPECT_EQ(f[9], c.lengthLow);
-        EXPECT_EQ(FrameTotalLength(f.data()), f.size());
-        // High byte first, over length field and payload.
-        const uint16_t crc = Crc16(f.data() + 8, c.count + 2);
-        EXPECT_EQ(f[6], crc >> 8);
-        EXPECT_EQ(f[7], crc & 0xFF);
-        EXPECT_EQ(0, std::memcmp(f.data() + 10, payload.data(), c.count));
+        EXPECT_EQ(f[9], c.second);
+        EXPECT_EQ(ReadU16BE(&f[6]), Crc16(&f[8], c.first + 2));  // high byte first
+        EXPECT_EQ(Bytes(f.begin() + 10, f.end()), payload);
     }
-    std::vector<uint8_t> tooLong(191);
+    Bytes tooLong(191);
     EXPECT_TRUE(BuildWriteConfigFrame(tooLong.data(), tooLong.size()).empty());
 }
 
-TEST(Frames, GeneralFrameUsesFullLength) {
-    std::vector<uint8_t> payload(300, 0x33);
-    std::vector<uint8_t> f = BuildFrame(2, CMD_INFO_REPLY, payload.data(), payload.size());
-    ASSERT_EQ(f.size(), 310u);
-    EXPECT_EQ(ReadU16BE(f.data() + 8), 300);
-    EXPECT_EQ(FrameTotalLength(f.data()), 310u);
-    EXPECT_EQ(ReadU16BE(f.data() + 6), Crc16(f.data() + 8, 302));
-    EXPECT_EQ(f[4], 2);
+TEST(ClassifyReply, Table) {
+    Bytes swapped = Reply(1, CMD_INFO_REPLY, 110);
+    ASSERT_NE(swapped[6], swapped[7]);
+    std::swap(swapped[6], swapped[7]);
+    Bytes corrupted = Reply(1, CMD_INFO_REPLY, 110);
+    corrupted[50] ^= 0x01;
+    Bytes badLength = Reply(1, CMD_CONFIG_ACK, 0);
+    badLength[9] = 1;  // length changed after the CRC was made
+
+    const struct { const char* name; Bytes frame; ReplyKind kind; } cases[] = {
+        {"info v1", Reply(1, CMD_INFO_REPLY, 110), REPLY_INFO},
+        {"info v2 wifi", Reply(2, CMD_INFO_REPLY, 174, 3), REPLY_INFO},
+        {"info v0", Reply(0, CMD_INFO_REPLY, 110), REPLY_TOO_OLD},
+        {"ack", Reply(0, CMD_CONFIG_ACK, 0), REPLY_CONFIG_ACK},
+        {"ack with payload", Reply(3, CMD_CONFIG_ACK, 7), REPLY_CONFIG_ACK},
+        {"query echoed", BuildQueryInfoFrame(), REPLY_OTHER_COMMAND},
+        {"unknown command", Reply(1, 9, 4), REPLY_OTHER_COMMAND},
+        {"crc low byte first", swapped, REPLY_BAD_CRC},
+        {"payload corrupted", corrupted, REPLY_BAD_CRC},
+        {"length corrupted", badLength, REPLY_BAD_CRC},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ClassifyReply(c.frame.data(), c.frame.size()), c.kind) << c.name;
 }
+
+TEST(StoreInfoReply, KeepsAtMost512BytesAndLeavesTheRest) {
+    DeviceInfoStore store;
+    std::memset(&store, 0, sizeof store);
+    const Bytes big = Reply(2, CMD_INFO_REPLY, 700, 1);
+    StoreInfoReply(&store, big.data(), big.size(), 3);
+    EXPECT_EQ(store.portIndex, 3);
+    EXPECT_EQ(store.deviceType, 1);
+    EXPECT_EQ(store.payloadLength, 700);
+    EXPECT_EQ(store.protocolVersion, 2);
+    EXPECT_EQ(0, std::memcmp(store.payload, big.data() + 10, DEVICE_INFO_STORE_SIZE));
+
+    // A shorter reply overwrites only its own bytes.
+    std::memset(store.payload + 174, 0, DEVICE_INFO_STORE_SIZE - 174);
+    const Bytes basic = Reply(1, CMD_INFO_REPLY, 101, 52);
+    StoreInfoReply(&store, basic.data(), basic.size(), 1);
+    EXPECT_EQ(store.deviceType, 52);
+    EXPECT_EQ(store.payloadLength, 101);
+    EXPECT_EQ(store.protocolVersion, 1);
+    EXPECT_EQ(store.payload[100], 100);
+    EXPECT_EQ(store.payload[173], 173);  // from the earlier reply
+    EXPECT_EQ(store.payload[174], 0);
+}
+
+}  // namespace

@@ -1,3 +1,4 @@
+// The parsing side of the receive path, driven with a fake clock.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -7,150 +8,129 @@
 
 namespace {
 
-std::vector<uint8_t> Frame(size_t payloadSize, uint8_t fill = 0x11) {
-    std::vector<uint8_t> payload(payloadSize, fill);
+using Bytes = std::vector<uint8_t>;
+
+Bytes Frame(size_t payloadSize, uint8_t fill = 0x11) {
+    Bytes payload(payloadSize, fill);
     return BuildFrame(1, CMD_INFO_REPLY, payload.data(), payload.size());
 }
 
-// Drives the parsing side the way the parser thread does, with a fake clock.
+Bytes Part(const Bytes& b, size_t from, size_t to) { return Bytes(b.begin() + from, b.begin() + to); }
+
 class Reassembly : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetRxBuffer(&rx);
         ResetReassembler(&r);
     }
-    size_t Feed(const std::vector<uint8_t>& bytes) {
-        return AppendReceived(&rx, bytes.data(), bytes.size());
-    }
-    // Polls at time now until nothing more is complete; records each frame.
-    ReassemblyResult Run(int64_t now) {
+    size_t Feed(const Bytes& bytes) { return AppendReceived(&rx, bytes.data(), bytes.size()); }
+    // Polls at time now until nothing more is complete, as the parser thread does.
+    int Run(int64_t now) {
         for (;;) {
             ReassemblyResult res = ReassemblyPoll(&r, &rx, now);
-            if (res.frameLength == 0) return res;
+            if (res.frameLength == 0) return res.waitMs;
             handled.emplace_back(rx.bytes, rx.bytes + res.frameLength);
             ConsumeFrame(&r, &rx, res.frameLength);
         }
     }
     RxBuffer rx;
     Reassembler r;
-    std::vector<std::vector<uint8_t>> handled;
+    std::vector<Bytes> handled;
 };
 
-TEST_F(Reassembly, EmptyBufferWaitsForBytesOnly) {
-    EXPECT_EQ(Run(0).waitMs, -1);
-}
-
-TEST_F(Reassembly, FrameSplitOverSeveralReadsIsHandledOnce) {
-    const std::vector<uint8_t> f = Frame(110);
+TEST_F(Reassembly, SplitAndJoinedFramesAreEachHandledOnce) {
+    EXPECT_EQ(Run(0), -1);
+    const Bytes f = Frame(110);
     const size_t cuts[] = {0, 3, 9, 10, 11, 60, f.size()};
     for (size_t i = 0; i + 1 < sizeof cuts / sizeof cuts[0]; ++i) {
-        Feed(std::vector<uint8_t>(f.begin() + cuts[i], f.begin() + cuts[i + 1]));
+        Feed(Part(f, cuts[i], cuts[i + 1]));
         Run(static_cast<int64_t>(i) * 10);
     }
-    ASSERT_EQ(handled.size(), 1u);
-    EXPECT_EQ(handled[0], f);
+    const Bytes a = Frame(20, 0xA0), b = Frame(0);
+    Bytes both = a;
+    both.insert(both.end(), b.begin(), b.end());
+    Feed(both);
+    Run(100);
+    EXPECT_EQ(handled, (std::vector<Bytes>{f, a, b}));
     EXPECT_EQ(rx.rxFill, 0u);
     EXPECT_EQ(r.bytesDiscarded, 0u);
 }
 
-TEST_F(Reassembly, TwoFramesInOneRead) {
-    const std::vector<uint8_t> a = Frame(20, 0xA0), b = Frame(0);
-    std::vector<uint8_t> both = a;
-    both.insert(both.end(), b.begin(), b.end());
-    Feed(both);
-    Run(0);
-    ASSERT_EQ(handled.size(), 2u);
-    EXPECT_EQ(handled[0], a);
-    EXPECT_EQ(handled[1], b);
-    EXPECT_EQ(r.framesHandled, 2u);
-}
-
 TEST_F(Reassembly, GarbageIsDiscardedWholeEvenBeforeAGoodFrame) {
-    std::vector<uint8_t> bytes = {'x', 'K', 'W', 'T', 'B', 0, 0, 0, 0, 0, 0};
-    const std::vector<uint8_t> f = Frame(5);
+    Bytes bytes = {'x', 'K', 'W', 'T', 'B', 0, 0, 0, 0, 0, 0};
+    const Bytes f = Frame(5);
     bytes.insert(bytes.end(), f.begin(), f.end());
     Feed(bytes);
-    EXPECT_EQ(Run(0).waitMs, -1);
+    EXPECT_EQ(Run(0), -1);
     EXPECT_TRUE(handled.empty());
     EXPECT_EQ(rx.rxFill, 0u);
     EXPECT_EQ(r.bytesDiscarded, bytes.size());
 }
 
-TEST_F(Reassembly, StrayBytesGoAfterFiftyMilliseconds) {
+TEST_F(Reassembly, PartialHeaderGoesAfterFiftyMillisecondsFromFirstSight) {
     Feed({1, 2, 3, 4, 5});
-    EXPECT_EQ(Run(1000).waitMs, 50);
-    EXPECT_EQ(Run(1049).waitMs, 1);
+    EXPECT_EQ(Run(1000), 50);
+    EXPECT_EQ(Run(1049), 1);
     EXPECT_EQ(rx.rxFill, 5u);
     Run(1050);
     EXPECT_EQ(rx.rxFill, 0u);
-    EXPECT_EQ(r.bytesDiscarded, 5u);
-}
 
-TEST_F(Reassembly, PartialHeaderTimedFromFirstSightNotFromGrowth) {
-    const std::vector<uint8_t> f = Frame(4);
-    Feed({f.begin(), f.begin() + 3});
-    Run(0);
-    Feed({f.begin() + 3, f.begin() + 8});
-    EXPECT_EQ(Run(30).waitMs, 20);
-    Run(50);
+    // Growth short of a header does not restart the timer.
+    const Bytes f = Frame(4);
+    Feed(Part(f, 0, 3));
+    Run(2000);
+    Feed(Part(f, 3, 8));
+    EXPECT_EQ(Run(2030), 20);
+    Run(2050);
     EXPECT_EQ(rx.rxFill, 0u);
-    // A header completed in time goes on to wait for the frame.
-    Feed({f.begin(), f.begin() + 9});
-    Run(100);
-    Feed({f.begin() + 9, f.end()});
-    Run(149);
+    // A header completed in time waits for the rest of its frame.
+    Feed(Part(f, 0, 9));
+    Run(3000);
+    Feed(Part(f, 9, f.size()));
+    Run(3049);
     EXPECT_EQ(handled.size(), 1u);
-}
 
-TEST_F(Reassembly, RemainderAfterAFrameGetsAFreshPartialTimer) {
-    std::vector<uint8_t> bytes = Frame(3);
-    bytes.insert(bytes.end(), {'K', 'W'});
-    Feed(bytes);
-    EXPECT_EQ(Run(500).waitMs, 50);
-    EXPECT_EQ(handled.size(), 1u);
+    // What follows a handled frame gets a timer of its own.
+    Bytes tail = Frame(3);
+    tail.insert(tail.end(), {'K', 'W'});
+    Feed(tail);
+    EXPECT_EQ(Run(4000), 50);
+    EXPECT_EQ(handled.size(), 2u);
+    Run(4049);
     EXPECT_EQ(rx.rxFill, 2u);
-    Run(549);
-    EXPECT_EQ(rx.rxFill, 2u);
-    Run(550);
+    Run(4050);
     EXPECT_EQ(rx.rxFill, 0u);
 }
 
 TEST_F(Reassembly, FrameThatCannotFitIsDiscardedAtOnce) {
-    std::vector<uint8_t> header = {'K', 'W', 'T', 'B', 1, 2, 0, 0, 0x03, 0xF7};  // 1015 + 10
-    Feed(header);
-    EXPECT_EQ(Run(0).waitMs, -1);
+    Feed({'K', 'W', 'T', 'B', 1, 2, 0, 0, 0x03, 0xF7});  // 1015 + 10 bytes
+    EXPECT_EQ(Run(0), -1);
     EXPECT_EQ(rx.rxFill, 0u);
-    // The largest frame that fits, 1024 bytes, is still handled.
-    const std::vector<uint8_t> largest = Frame(1014);
+    const Bytes largest = Frame(1014);  // 1024 bytes: still fits
     EXPECT_EQ(Feed(largest), 1024u);
     Run(1);
-    ASSERT_EQ(handled.size(), 1u);
-    EXPECT_EQ(handled[0], largest);
+    EXPECT_EQ(handled, std::vector<Bytes>{largest});
 }
 
-TEST_F(Reassembly, StalledFrameIsDroppedAndTheNextOneHandled) {
-    const std::vector<uint8_t> f = Frame(100);
-    Feed({f.begin(), f.begin() + 40});
-    EXPECT_EQ(Run(0).waitMs, 500);
-    Feed({f.begin() + 40, f.begin() + 60});  // growth restarts the wait
-    EXPECT_EQ(Run(400).waitMs, 500);
-    EXPECT_EQ(Run(899).waitMs, 1);
+TEST_F(Reassembly, StalledFrameIsDroppedAfter500MsWithoutGrowth) {
+    const Bytes f = Frame(100);
+    Feed(Part(f, 0, 40));
+    EXPECT_EQ(Run(0), 500);
+    Feed(Part(f, 40, 60));
+    EXPECT_EQ(Run(400), 500);
+    EXPECT_EQ(Run(899), 1);
     EXPECT_EQ(rx.rxFill, 60u);
     Run(900);
     EXPECT_EQ(rx.rxFill, 0u);
     EXPECT_EQ(r.bytesDiscarded, 60u);
     Feed(f);
     Run(901);
-    ASSERT_EQ(handled.size(), 1u);
-    EXPECT_EQ(handled[0], f);
+    EXPECT_EQ(handled, std::vector<Bytes>{f});
 }
 
 TEST_F(Reassembly, BytesBeyondTheBufferAreDropped) {
-    std::vector<uint8_t> bytes(1100, 0x55);
-    EXPECT_EQ(Feed(bytes), 1024u);
+    EXPECT_EQ(Feed(Bytes(1100, 0x55)), 1024u);
     EXPECT_EQ(Feed({1}), 0u);
-    EXPECT_EQ(rx.rxFill, 1024u);
-    Feed(std::vector<uint8_t>(1));
     Run(0);
     EXPECT_EQ(rx.rxFill, 0u);
     EXPECT_EQ(Feed({7, 8}), 2u);

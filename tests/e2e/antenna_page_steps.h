@@ -169,7 +169,13 @@ protected:
     std::wstring Apply() {
         SimRunnerClearFrames(runner);
         Click(Item(device, IDC_APPLY));
-        return AnswerMessageBox(app, REPLY_WAIT_MS);
+        HWND box = WaitMessageBox(app, REPLY_WAIT_MS);
+        if (box == nullptr) return std::wstring();
+        const std::wstring text = MessageBoxText(box);
+        PressOk(box);
+        // A dismissed box is hidden at once but its handle lives on a while.
+        WaitFor([&] { return FindMessageBox(app) == nullptr; }, 2000);
+        return text;
     }
 
     // Apply that must succeed: the 93 bytes the reader received.

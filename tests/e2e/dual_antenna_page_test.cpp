@@ -89,21 +89,19 @@ TEST_F(DualAntennaPageTest, DeviceIdFollowsTheProtocolVersionAndModeZeroRecordIs
 TEST_F(DualAntennaPageTest, ModeOneShowsEveryControlAndApplyStopsAtTheFirstFailure) {
     Identify();
     ASSERT_FALSE(HasFatalFailure());
-    EXPECT_EQ(ItemText(device, IDC_VERSION), L"V2.1.8");
-    EXPECT_EQ(ItemText(device, IDC_CONNECT_MODE), kModeConnect);
-    EXPECT_EQ(ItemText(device, IDC_NAME_LABEL), L"设备名称：");
-    EXPECT_EQ(ItemText(device, IDC_NAME_OR_ID), L"reader01");
-    EXPECT_EQ(ItemText(device, IDC_PASSWORD), L"pass1234");
+    const std::pair<int, const wchar_t*> shown[] = {
+        {IDC_VERSION, L"V2.1.8"},       {IDC_CONNECT_MODE, kModeConnect},   {IDC_NAME_LABEL, L"设备名称："},
+        {IDC_NAME_OR_ID, L"reader01"},  {IDC_PASSWORD, L"pass1234"},        {IDC_PLATFORM_IP, L"192.168.1.10"},
+        {IDC_PLATFORM_PORT, L"502"},    {IDC_RS485_BAUD, L"115200（默认）"},
+    };
+    for (const auto& s : shown) EXPECT_EQ(ItemText(device, s.first), s.second) << s.first;
     EXPECT_EQ(PasswordCharOf(device), L'*');
-    EXPECT_EQ(ItemText(device, IDC_PLATFORM_IP), L"192.168.1.10");
-    EXPECT_EQ(ItemText(device, IDC_PLATFORM_PORT), L"502");
     EXPECT_TRUE(ControlsWhere(device, true).empty()) << "a control is hidden in mode 1";
     EXPECT_EQ(ControlsWhere(device, false), std::set<int>{IDC_PORT_LIST});
     for (int id : {IDC_RS485_BAUD, IDC_ANTENNA0_BAUD, IDC_ANTENNA1_BAUD}) {
         EXPECT_EQ(ComboCount(Item(device, id)), 5) << id;
         EXPECT_EQ(ComboSelection(Item(device, id)), 4) << id;
     }
-    EXPECT_EQ(ItemText(device, IDC_RS485_BAUD), L"115200（默认）");
     HWND modes = Item(device, IDC_CONNECT_MODE);
     ASSERT_EQ(ComboCount(modes), 2);
     EXPECT_EQ(ComboItem(modes, 0), kModeWait);

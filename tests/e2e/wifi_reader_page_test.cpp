@@ -201,6 +201,7 @@ TEST_F(WifiPage, DhcpReplyAndTheDhcpBox) {
     SetField("ipAddress", "10.1.2.3");
     SetField("subnetMask", "255.255.0.0");
     SetField("gateway", "10.1.0.1");
+    SetField("wifiSsid", "hex:B0ECB9ABCAD2");  // "办公室" in GBK
     ShowPage();
 
     // Fresh page: the box ticked, only the reader's own address shown, and
@@ -211,7 +212,7 @@ TEST_F(WifiPage, DhcpReplyAndTheDhcpBox) {
     EXPECT_TRUE(Blank(C(IDC_GATEWAY)));
     for (int id : {IDC_IP_ADDRESS, IDC_SUBNET_MASK, IDC_GATEWAY, IDC_DHCP}) EXPECT_TRUE(IsWindowEnabled(C(id))) << id;
     EXPECT_EQ(T(IDC_VERSION), L"V2.1.8");
-    EXPECT_EQ(T(IDC_WIFI_SSID), L"FactoryAP");
+    EXPECT_EQ(T(IDC_WIFI_SSID), L"办公室");
     EXPECT_EQ(T(IDC_WIFI_PASSWORD), L"wifipass123");
     for (int id : {IDC_ANTENNA0_BAUD, IDC_ANTENNA1_BAUD}) {
         EXPECT_EQ(ComboCount(C(id)), 5);
@@ -231,8 +232,9 @@ TEST_F(WifiPage, DhcpReplyAndTheDhcpBox) {
 
     // With DHCP the addresses are neither read nor sent, whatever they show.
     SetIpAddress(C(IDC_SUBNET_MASK), MAKEIPADDRESS(255, 255, 255, 0));
+    const std::string office("\xB0\xEC\xB9\xAB\xCA\xD2\0\0\0", 9);  // over "FactoryAP"
     std::vector<uint8_t> record = ApplyOk();
-    EXPECT_EQ(record, FactoryMode1().Byte(71, 1).bytes);
+    EXPECT_EQ(record, FactoryMode1().Byte(71, 1).Text(89, office).bytes);
 
     // Untick, tick, untick: ticking greys and empties the three, unticking
     // gives them back empty.
@@ -264,6 +266,7 @@ TEST_F(WifiPage, DhcpReplyAndTheDhcpBox) {
                           .U32(72, MAKEIPADDRESS(10, 0, 0, 5))
                           .U32(76, MAKEIPADDRESS(255, 255, 255, 0))
                           .U32(80, MAKEIPADDRESS(0, 0, 0, 1))
+                          .Text(89, office)
                           .bytes);
 }
 

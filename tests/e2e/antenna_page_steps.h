@@ -133,19 +133,20 @@ protected:
         ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(Item(device, IDC_APPLY)) != FALSE; }, 3000));
     }
 
-    // Picks an entry of the mode list the way the user does: the selection
-    // changes and the combo tells the page.
-    void ChooseMode(int index) {
-        HWND combo = Item(device, IDC_CONNECT_MODE);
-        SelectCombo(combo, index);
-        Ask(device, WM_COMMAND, MAKEWPARAM(IDC_CONNECT_MODE, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
-    }
-
-    // Opens and closes the mode list without choosing anything.
+    // Opens and closes the mode list without choosing anything. The combo
+    // tells the page while it handles each message, so the page's handler
+    // has run when this returns.
     void DropModeList() {
         HWND combo = Item(device, IDC_CONNECT_MODE);
         Ask(combo, CB_SHOWDROPDOWN, TRUE);
         Ask(combo, CB_SHOWDROPDOWN, FALSE);
+    }
+
+    // Picks an entry of the mode list the way the user does: the list is
+    // opened, the entry selected and the list closed again.
+    void ChooseMode(int index) {
+        SelectCombo(Item(device, IDC_CONNECT_MODE), index);
+        DropModeList();
     }
 
     // The port button, and the wait for the text it then shows.

@@ -174,7 +174,7 @@ TEST_F(DualAntennaPageTest, ModeOneShowsEveryControlAndApplyStopsAtTheFirstFailu
     Click(Item(device, IDC_EYE));
     ASSERT_TRUE(WaitFor([&] { return PasswordCharOf(device) == 0; }, 2000)) << "the eye did not unmask";
     const LRESULT clearImage = Ask(Item(device, IDC_EYE), BM_GETIMAGE, IMAGE_BITMAP);
-    Ask(device, WM_COMMAND, MAKEWPARAM(IDC_CONNECT_MODE, CBN_SETFOCUS), reinterpret_cast<LPARAM>(modes));
+    DropModeList();
     EXPECT_EQ(PasswordCharOf(device), L'*');
     EXPECT_EQ(ItemText(device, IDC_PASSWORD), L"pass1234");
     EXPECT_EQ(Ask(Item(device, IDC_EYE), BM_GETIMAGE, IMAGE_BITMAP), clearImage);

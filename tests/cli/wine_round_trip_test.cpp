@@ -1,7 +1,5 @@
-// tavrolin-cli.exe under Wine on the rig's cable: the simulated reader
-// runs in this process on TAV_SIM_PORT, the program on the paired
-// TAV_APP_PORT. Export, apply with changes (record checked byte by byte
-// at the reader), identify. Without the rig's environment the test skips.
+// tavrolin-cli.exe under Wine on the rig's cable: the simulated reader runs
+// here on TAV_SIM_PORT, the program on the paired TAV_APP_PORT. Skips without the rig.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <windows.h>

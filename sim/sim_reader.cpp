@@ -117,7 +117,7 @@ std::string PrintableText(const uint8_t* p, size_t width) {
 
 // Whether the current reply is still subject to the fault; counts it.
 bool TakeFault(SimReader* sim) {
-    SimFaultSpec& f = sim->fault;
+    SimFaultPlan& f = sim->fault;
     if (f.fault == SIM_FAULT_NONE || f.repliesLeft == 0) return false;
     if (f.repliesLeft > 0) --f.repliesLeft;
     return true;
@@ -293,7 +293,7 @@ void SimInit(SimReader* sim, int deviceType) {
         sim->infoLength = DEVICE_INFO_SHORT_SIZE;
     }
     sim->protocolVersion = 2;
-    sim->fault = SimFaultSpec{SIM_FAULT_NONE, 0, 0, -1};
+    sim->fault = SimFaultPlan{SIM_FAULT_NONE, 0, 0, -1};
     sim->pending.clear();
     sim->pendingGrewAt = 0;
     sim->received.clear();
@@ -412,7 +412,7 @@ std::vector<std::string> SimFaultNames() {
     return names;
 }
 
-bool SimParseFault(const std::string& text, SimFaultSpec* out, std::string* error) {
+bool SimParseFault(const std::string& text, SimFaultPlan* out, std::string* error) {
     std::string mode = text, args;
     size_t colon = text.find(':');
     if (colon != std::string::npos) {
@@ -421,7 +421,7 @@ bool SimParseFault(const std::string& text, SimFaultSpec* out, std::string* erro
     }
     for (const FaultName& f : kFaults) {
         if (mode != f.name) continue;
-        SimFaultSpec spec{f.fault, f.arg, f.arg2, -1};
+        SimFaultPlan plan{f.fault, f.arg, f.arg2, -1};
         if (!args.empty()) {
             std::string first = args, second;
             size_t comma = args.find(',');
@@ -435,21 +435,21 @@ bool SimParseFault(const std::string& text, SimFaultSpec* out, std::string* erro
                 if (error) *error = "bad fault argument in '" + text + "'";
                 return false;
             }
-            spec.arg = static_cast<int>(a);
-            if (!second.empty()) spec.arg2 = static_cast<int>(b);
+            plan.arg = static_cast<int>(a);
+            if (!second.empty()) plan.arg2 = static_cast<int>(b);
         }
         // Arguments that would make the fault something else.
         bool ok = true;
-        if (spec.fault == SIM_FAULT_OVERSIZE) ok = spec.arg > 512 && spec.arg <= 1014;
-        if (spec.fault == SIM_FAULT_SPLIT) ok = spec.arg >= 2;
-        if (spec.fault == SIM_FAULT_GARBAGE) ok = spec.arg >= 1;
-        if (spec.fault == SIM_FAULT_LATE || spec.fault == SIM_FAULT_HANG_UP) ok = spec.arg >= 0;
-        if (spec.fault == SIM_FAULT_UNKNOWN_TYPE) ok = spec.arg >= 0 && spec.arg <= 255;
+        if (plan.fault == SIM_FAULT_OVERSIZE) ok = plan.arg > 512 && plan.arg <= 1014;
+        if (plan.fault == SIM_FAULT_SPLIT) ok = plan.arg >= 2;
+        if (plan.fault == SIM_FAULT_GARBAGE) ok = plan.arg >= 1;
+        if (plan.fault == SIM_FAULT_LATE || plan.fault == SIM_FAULT_HANG_UP) ok = plan.arg >= 0;
+        if (plan.fault == SIM_FAULT_UNKNOWN_TYPE) ok = plan.arg >= 0 && plan.arg <= 255;
         if (!ok) {
             if (error) *error = "fault argument out of range in '" + text + "'";
             return false;
         }
-        *out = spec;
+        *out = plan;
         return true;
     }
     if (error) *error = "unknown fault '" + mode + "'";

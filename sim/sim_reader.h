@@ -31,7 +31,7 @@ enum SimFault {
     SIM_FAULT_HANG_UP,         // hang up instead of answering; line down arg ms
 };
 
-struct SimFaultSpec {
+struct SimFaultPlan {
     SimFault fault;
     int arg;
     int arg2;
@@ -70,7 +70,7 @@ struct SimReader {
     uint8_t info[DEVICE_INFO_STORE_SIZE];  // the DeviceInfo record it reports
     size_t infoLength;                     // payload bytes of an information reply
     uint8_t protocolVersion;               // byte 4 of every reply
-    SimFaultSpec fault;
+    SimFaultPlan fault;
 
     // Reassembly of received bytes.
     std::vector<uint8_t> pending;
@@ -100,7 +100,7 @@ std::string SimGetField(const SimReader* sim, const std::string& name);
 // Parses "MODE[:arg[,arg2]]" (e.g. "late:3500", "split:4,30"). Mode names:
 // none silent bad-crc crc-low-first garbage split double late
 // never-complete oversize unknown-type hangup.
-bool SimParseFault(const std::string& text, SimFaultSpec* out, std::string* error);
+bool SimParseFault(const std::string& text, SimFaultPlan* out, std::string* error);
 std::vector<std::string> SimFaultNames();
 
 // Feeds received bytes at time nowMs (monotonic milliseconds).

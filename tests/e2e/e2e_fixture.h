@@ -43,10 +43,10 @@ protected:
     }
 
     void SetFault(const std::string& fault) {
-        SimFaultSpec spec;
+        SimFaultPlan plan;
         std::string error;
-        ASSERT_TRUE(SimParseFault(fault, &spec, &error)) << error;
-        SimRunnerUpdate(runner, [&](SimReader* r) { r->fault = spec; });
+        ASSERT_TRUE(SimParseFault(fault, &plan, &error)) << error;
+        SimRunnerUpdate(runner, [&](SimReader* r) { r->fault = plan; });
     }
 
     void SetField(const std::string& name, const std::string& value) {

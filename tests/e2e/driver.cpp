@@ -13,28 +13,23 @@
 #define TAV_APP_EXE ""
 #endif
 
-static const UINT MESSAGE_TIMEOUT_MS = 2000;
-
 std::string EnvOr(const char* name, const std::string& fallback) {
     const char* value = std::getenv(name);
     return value != nullptr && value[0] != '\0' ? std::string(value) : fallback;
 }
 
 std::wstring Widen(const std::string& text) {
-    if (text.empty()) return std::wstring();
     const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
     return wide;
 }
 
 std::string Narrow(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                      nullptr, nullptr);
+    const int size = static_cast<int>(text.size());
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
     std::string narrow(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &narrow[0], n, nullptr,
-                        nullptr);
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), size, &narrow[0], n, nullptr, nullptr);
     return narrow;
 }
 
@@ -47,87 +42,70 @@ bool WaitFor(const std::function<bool()>& pred, int timeoutMs) {
     }
 }
 
-// A unix path from the build ("/work/...") as Wine's DOS path ("Z:\work\...").
-static std::wstring ProgramPath() {
-    std::string path = EnvOr("TAV_APP_EXE", TAV_APP_EXE);
-    if (!path.empty() && path[0] == '/') path = "Z:" + path;
-    for (char& c : path) {
-        if (c == '/') c = '\\';
-    }
-    return Widen(path);
-}
-
-struct FindMain {
+// A visible-or-not top-level window of a class, of one process (pid 0: any).
+struct FindTop {
     DWORD pid;
+    const wchar_t* className;
+    bool visibleOnly;
     HWND found;
 };
 
-static BOOL CALLBACK FindMainProc(HWND window, LPARAM param) {
-    FindMain* find = reinterpret_cast<FindMain*>(param);
+static BOOL CALLBACK FindTopProc(HWND window, LPARAM param) {
+    FindTop* find = reinterpret_cast<FindTop*>(param);
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
     wchar_t className[64] = L"";
     GetClassNameW(window, className, 64);
-    if ((find->pid == 0 || pid == find->pid) && wcscmp(className, L"Tavrolin") == 0) {
-        find->found = window;
-        return FALSE;
-    }
-    return TRUE;
+    if ((find->pid != 0 && pid != find->pid) || wcscmp(className, find->className) != 0) return TRUE;
+    if (find->visibleOnly && !IsWindowVisible(window)) return TRUE;
+    find->found = window;
+    return FALSE;
 }
 
-// Wine takes a process's code page from the Linux locale it starts with,
-// not from the environment block CreateProcess passes; so a start with
-// extra variables goes through the Linux side: env K=V... wine program.
-static bool LaunchThroughLinux(const std::vector<std::pair<std::wstring, std::wstring>>& env) {
-    std::string program = EnvOr("TAV_APP_EXE", TAV_APP_EXE);
-    std::wstring commandLine = L"Z:\\usr\\bin\\env";
-    for (const auto& kv : env) commandLine += L" " + kv.first + L"=" + kv.second;
-    commandLine += L" wine \"" + Widen(program) + L"\"";
+static HWND FindTopWindow(DWORD pid, const wchar_t* className, bool visibleOnly) {
+    FindTop find = {pid, className, visibleOnly, nullptr};
+    EnumWindows(FindTopProc, reinterpret_cast<LPARAM>(&find));
+    return find.found;
+}
+
+static bool Spawn(std::wstring commandLine, PROCESS_INFORMATION* process) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
-    PROCESS_INFORMATION launcher = {};
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &launcher)) {
-        return false;
-    }
-    if (launcher.hProcess != nullptr) CloseHandle(launcher.hProcess);
-    if (launcher.hThread != nullptr) CloseHandle(launcher.hThread);
-    return true;
+    return CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          process) != FALSE;
 }
 
 bool StartApp(AppProcess* app, const std::vector<std::pair<std::wstring, std::wstring>>& env, int timeoutMs) {
     StopApp(app);
-    FindMain find = {0, nullptr};
+    const std::string program = EnvOr("TAV_APP_EXE", TAV_APP_EXE);
     if (env.empty()) {
-        std::wstring path = ProgramPath();
-        std::wstring commandLine = L"\"" + path + L"\"";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        if (!CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &app->process)) {
-            return false;
-        }
-        find.pid = app->process.dwProcessId;
-    } else if (!LaunchThroughLinux(env)) {
+        // A unix path from the build as Wine's DOS path: /work/x -> Z:\work\x.
+        std::string path = program[0] == '/' ? "Z:" + program : program;
+        for (char& c : path) c = c == '/' ? '\\' : c;
+        if (!Spawn(L"\"" + Widen(path) + L"\"", &app->process)) return false;
+    } else {
+        // Wine takes a process's code page from the Linux locale it starts
+        // with, not from the environment block: env K=V... wine program.
+        std::wstring commandLine = L"Z:\\usr\\bin\\env";
+        for (const auto& kv : env) commandLine += L" " + kv.first + L"=" + kv.second;
+        PROCESS_INFORMATION launcher = {};
+        if (!Spawn(commandLine + L" wine \"" + Widen(program) + L"\"", &launcher)) return false;
+        CloseHandle(launcher.hProcess);
+        CloseHandle(launcher.hThread);
+    }
+    if (!WaitFor([&] { return (app->main = FindTopWindow(app->process.dwProcessId, L"Tavrolin", false)) != nullptr; },
+                 timeoutMs)) {
         return false;
     }
-    const bool found = WaitFor([&] {
-        find.found = nullptr;
-        EnumWindows(FindMainProc, reinterpret_cast<LPARAM>(&find));
-        return find.found != nullptr;
-    }, timeoutMs);
-    if (!found) return false;
-    app->main = find.found;
     if (app->process.hProcess == nullptr) {
         // Started through Linux: the program is known by its window.
         GetWindowThreadProcessId(app->main, &app->process.dwProcessId);
-        app->process.hProcess =
-            OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
-                        app->process.dwProcessId);
+        app->process.hProcess = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
+                                            FALSE, app->process.dwProcessId);
     }
     // Shown once centred: the start-up is over.
-    if (!WaitFor([&] { return IsWindowVisible(app->main) != FALSE; }, timeoutMs)) return false;
-    return WaitPageOfKind(app->main, PAGE_PORT_SELECT, timeoutMs) != nullptr;
+    return WaitFor([&] { return IsWindowVisible(app->main) != FALSE; }, timeoutMs) &&
+           WaitPageOfKind(app->main, PAGE_PORT_SELECT, timeoutMs) != nullptr;
 }
 
 void StopApp(AppProcess* app) {
@@ -137,8 +115,7 @@ void StopApp(AppProcess* app) {
         CloseHandle(app->process.hProcess);
         if (app->process.hThread != nullptr) CloseHandle(app->process.hThread);
     }
-    app->process = PROCESS_INFORMATION{};
-    app->main = nullptr;
+    *app = AppProcess{};
 }
 
 bool AppRunning(const AppProcess& app) {
@@ -168,33 +145,20 @@ PageKind KindOf(HWND page) {
 }
 
 const char* PageKindName(PageKind kind) {
-    switch (kind) {
-    case PAGE_PORT_SELECT: return "PortSelectPage";
-    case PAGE_BASIC: return "BasicReaderPage";
-    case PAGE_DUAL: return "DualAntennaPage";
-    case PAGE_SINGLE: return "SingleAntennaPage";
-    case PAGE_WIFI: return "WifiReaderPage";
-    case PAGE_UNKNOWN: break;
-    }
-    return "unknown";
-}
-
-// The last control of each template: a page is complete once it exists.
-static int LastControl(PageKind kind) {
-    switch (kind) {
-    case PAGE_PORT_SELECT: return IDC_PORT_BUTTON;
-    case PAGE_DUAL: return IDC_RS485_BAUD;
-    default: return IDC_APPLY;
-    }
+    static const char* const names[] = {"unknown",           "PortSelectPage", "BasicReaderPage",
+                                        "DualAntennaPage",   "SingleAntennaPage", "WifiReaderPage"};
+    return names[kind];
 }
 
 HWND WaitPageOfKind(HWND main, PageKind kind, int timeoutMs) {
+    // The last control of each template: a page is complete once it exists.
+    const int last = kind == PAGE_PORT_SELECT ? IDC_PORT_BUTTON : kind == PAGE_DUAL ? IDC_RS485_BAUD : IDC_APPLY;
     HWND found = nullptr;
     WaitFor([&] {
         found = nullptr;
         int count = 0;
         for (HWND page : Pages(main)) {
-            if (KindOf(page) == kind && Item(page, LastControl(kind)) != nullptr) {
+            if (KindOf(page) == kind && Item(page, last) != nullptr) {
                 found = page;
                 ++count;
             }
@@ -205,16 +169,18 @@ HWND WaitPageOfKind(HWND main, PageKind kind, int timeoutMs) {
     return found;
 }
 
+// -2 when the program did not answer in time.
+LRESULT SendTo(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(window, msg, wParam, lParam, SMTO_ABORTIFHUNG, 2000, &result)) return -2;
+    return static_cast<LRESULT>(result);
+}
+
 std::wstring Text(HWND window) {
-    if (window == nullptr) return std::wstring();
-    DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS, &length)) {
-        return std::wstring();
-    }
-    std::vector<wchar_t> buffer(length + 2, L'\0');
-    DWORD_PTR got = 0;
-    SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
-                        SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS, &got);
+    const LRESULT length = window != nullptr ? SendTo(window, WM_GETTEXTLENGTH) : -1;
+    if (length < 0) return std::wstring();
+    std::vector<wchar_t> buffer(static_cast<size_t>(length) + 2, L'\0');
+    SendTo(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()));
     return std::wstring(buffer.data());
 }
 
@@ -223,43 +189,31 @@ std::wstring ItemText(HWND page, int id) {
 }
 
 void SetText(HWND window, const std::wstring& text) {
-    DWORD_PTR result = 0;
-    SendMessageTimeoutW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG,
-                        MESSAGE_TIMEOUT_MS, &result);
+    SendTo(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 void SetIpAddress(HWND ipControl, uint32_t address) {
-    DWORD_PTR result = 0;
-    SendMessageTimeoutW(ipControl, IPM_SETADDRESS, 0, static_cast<LPARAM>(address), SMTO_ABORTIFHUNG,
-                        MESSAGE_TIMEOUT_MS, &result);
-}
-
-static LRESULT Send(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
-    DWORD_PTR result = 0;
-    if (!SendMessageTimeoutW(window, msg, wParam, lParam, SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS, &result)) {
-        return -2;
-    }
-    return static_cast<LRESULT>(result);
+    SendTo(ipControl, IPM_SETADDRESS, 0, static_cast<LPARAM>(address));
 }
 
 int ComboSelection(HWND combo) {
-    return static_cast<int>(Send(combo, CB_GETCURSEL, 0, 0));
+    return static_cast<int>(SendTo(combo, CB_GETCURSEL));
 }
 
 int ComboCount(HWND combo) {
-    return static_cast<int>(Send(combo, CB_GETCOUNT, 0, 0));
+    return static_cast<int>(SendTo(combo, CB_GETCOUNT));
 }
 
 std::wstring ComboItem(HWND combo, int index) {
-    const LRESULT length = Send(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+    const LRESULT length = SendTo(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index));
     if (length < 0) return std::wstring();
     std::vector<wchar_t> buffer(static_cast<size_t>(length) + 2, L'\0');
-    Send(combo, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buffer.data()));
+    SendTo(combo, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buffer.data()));
     return std::wstring(buffer.data());
 }
 
 void SelectCombo(HWND combo, int index) {
-    Send(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    SendTo(combo, CB_SETCURSEL, static_cast<WPARAM>(index));
 }
 
 bool SelectComboText(HWND combo, const std::wstring& text) {
@@ -283,32 +237,13 @@ RECT WindowRect(HWND window) {
     return rect;
 }
 
-struct FindBox {
-    DWORD pid;
-    HWND found;
-};
-
-static BOOL CALLBACK FindBoxProc(HWND window, LPARAM param) {
-    FindBox* find = reinterpret_cast<FindBox*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid != find->pid || !IsWindowVisible(window)) return TRUE;
-    wchar_t className[16] = L"";
-    GetClassNameW(window, className, 16);
-    if (wcscmp(className, L"#32770") != 0) return TRUE;
-    find->found = window;
-    return FALSE;
-}
-
 HWND FindMessageBox(const AppProcess& app) {
-    FindBox find = {app.process.dwProcessId, nullptr};
-    EnumWindows(FindBoxProc, reinterpret_cast<LPARAM>(&find));
-    return find.found;
+    return FindTopWindow(app.process.dwProcessId, L"#32770", true);
 }
 
 HWND WaitMessageBox(const AppProcess& app, int timeoutMs) {
+    // The box is complete once its text and its button exist.
     HWND box = nullptr;
-    // The box is complete once its text exists.
     WaitFor([&] {
         box = FindMessageBox(app);
         return box != nullptr && GetDlgItem(box, 0xFFFF) != nullptr && GetDlgItem(box, IDOK) != nullptr;
@@ -325,7 +260,7 @@ std::wstring MessageBoxCaption(HWND box) {
 }
 
 void PressOk(HWND box) {
-    PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    Click(GetDlgItem(box, IDOK));
 }
 
 std::wstring AnswerMessageBox(const AppProcess& app, int timeoutMs) {
@@ -333,6 +268,7 @@ std::wstring AnswerMessageBox(const AppProcess& app, int timeoutMs) {
     if (box == nullptr) return std::wstring();
     const std::wstring text = MessageBoxText(box);
     PressOk(box);
-    WaitFor([&] { return !IsWindow(box); }, 2000);
+    // A dismissed box is hidden at once; its handle lives on a while.
+    WaitFor([&] { return FindMessageBox(app) == nullptr; }, 2000);
     return text;
 }

@@ -1,7 +1,6 @@
-// Driving tavrolin.exe from another process, the way a user would: start
-// it, find its windows, read and set control texts, press buttons and
-// answer message boxes. Every wait is bounded; a helper that times out
-// returns an empty result and the test's assertion says what was missing.
+// Driving tavrolin.exe from another process, the way a user would. Every
+// wait is bounded; a helper that times out returns an empty result and
+// the caller's assertion says what was missing.
 #pragma once
 #include <windows.h>
 
@@ -16,31 +15,30 @@ struct AppProcess {
     HWND main = nullptr;
 };
 
-// Starts tavrolin.exe (TAV_APP_EXE from the environment, else the path
-// the build compiled in) and waits up to timeoutMs for its main window,
-// centred and shown, and its PortSelectPage. Extra environment variables
-// (LC_ALL, ...) start it through the Linux side so that Wine takes them
-// for the program's locale. False on failure.
+// Starts tavrolin.exe (TAV_APP_EXE, else the path built in) and waits for
+// its shown main window and PortSelectPage. Extra environment variables
+// (LC_ALL, ...) start it through the Linux side, where Wine takes the
+// program's locale from.
 bool StartApp(AppProcess* app, const std::vector<std::pair<std::wstring, std::wstring>>& env = {},
               int timeoutMs = 20000);
-// Kills the program if it still runs and forgets its handles.
 void StopApp(AppProcess* app);
 bool AppRunning(const AppProcess& app);
 
 // Polls pred every 10 ms until it holds or timeoutMs has passed.
 bool WaitFor(const std::function<bool()>& pred, int timeoutMs);
 
-// The pages: child dialogs of the main window.
+// The pages are child dialogs of the main window, told apart by controls
+// only their template has.
 enum PageKind { PAGE_UNKNOWN, PAGE_PORT_SELECT, PAGE_BASIC, PAGE_DUAL, PAGE_SINGLE, PAGE_WIFI };
 std::vector<HWND> Pages(HWND main);
-// Which template a page was built from, told by controls only it has.
 PageKind KindOf(HWND page);
-// The one page of that kind (nullptr when there is none or several) once
-// its last control exists.
+// The one page of that kind once its last control exists (nullptr when
+// there is none or several).
 HWND WaitPageOfKind(HWND main, PageKind kind, int timeoutMs);
 const char* PageKindName(PageKind kind);
 
-// Control access across processes (messages, never GetWindowText).
+// Controls across processes: messages only, never GetWindowText.
+LRESULT SendTo(HWND window, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
 HWND Item(HWND page, int id);
 std::wstring Text(HWND window);
 std::wstring ItemText(HWND page, int id);
@@ -50,13 +48,11 @@ int ComboSelection(HWND combo);
 int ComboCount(HWND combo);
 std::wstring ComboItem(HWND combo, int index);
 void SelectCombo(HWND combo, int index);
-// Selects the entry with exactly this text; false when there is none.
-bool SelectComboText(HWND combo, const std::wstring& text);
-// Posts a click: the program may answer it with a modal box.
-void Click(HWND button);
+bool SelectComboText(HWND combo, const std::wstring& text);  // false: no such entry
+void Click(HWND button);  // posted: the program may answer with a modal box
 RECT WindowRect(HWND window);
 
-// Message boxes: top-level dialogs of the process.
+// Message boxes: visible top-level dialogs of the program.
 HWND WaitMessageBox(const AppProcess& app, int timeoutMs);
 HWND FindMessageBox(const AppProcess& app);
 std::wstring MessageBoxText(HWND box);
@@ -65,7 +61,6 @@ void PressOk(HWND box);
 // Waits for a box, reads its text and closes it; empty when none came.
 std::wstring AnswerMessageBox(const AppProcess& app, int timeoutMs);
 
-// Environment helpers.
 std::string EnvOr(const char* name, const std::string& fallback);
 std::wstring Widen(const std::string& text);
 std::string Narrow(const std::wstring& text);

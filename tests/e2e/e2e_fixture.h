@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "driver.h"
+#include "protocol/device_info.h"
+#include "protocol/frame.h"
 #include "resources/resource.h"
 #include "sim/sim_reader.h"
 #include "sim/sim_runner.h"
@@ -14,6 +18,24 @@
 // Generous bounds: the reply wait is three one-second ticks.
 constexpr int PAGE_TIMEOUT_MS = 8000;
 constexpr int REPLY_WAIT_MS = 6000;
+
+const wchar_t* const TIMEOUT_TEXT = L"不能和设备正常通信，请检查设备是否上电";
+const wchar_t* const OPEN_FAILED_TEXT = L"打开串口失败";
+const wchar_t* const CONFIG_DONE_TEXT = L"配置成功";
+const wchar_t* const OPEN_PORT_TEXT = L"打开串口";
+const wchar_t* const CLOSE_PORT_TEXT = L"关闭串口";
+
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+inline PageKind PageOfType(int deviceType) {
+    switch (deviceType) {
+    case DEVICE_TYPE_DUAL_ANTENNA: return PAGE_DUAL;
+    case DEVICE_TYPE_SINGLE_ANTENNA: return PAGE_SINGLE;
+    case DEVICE_TYPE_WIFI: return PAGE_WIFI;
+    case DEVICE_TYPE_BASIC: return PAGE_BASIC;
+    }
+    return PAGE_UNKNOWN;
+}
 
 class ReaderTest : public ::testing::Test {
 protected:
@@ -23,14 +45,17 @@ protected:
         if (appPort.empty() || simPort.empty()) GTEST_SKIP() << "no rig: TAV_APP_PORT/TAV_SIM_PORT unset";
     }
 
-    void TearDown() override {
+    void TearDown() override { StopAll(); }
+
+    // Ends the program and the reader, for a test that starts them again.
+    void StopAll() {
         StopApp(&app);
         SimRunnerStop(runner);
         runner = nullptr;
     }
 
     // Starts the reader of deviceType with a fault ("none", "silent",
-    // "late:500", ...; see SimParseFault) on the simulator's end of the cable.
+    // "late:500", ...; see SimParseFault) on the simulator's end.
     void StartReader(int deviceType, const std::string& fault = "none", const std::string& port = "") {
         SimReader reader;
         SimInit(&reader, deviceType);
@@ -62,18 +87,53 @@ protected:
         ASSERT_NE(page, nullptr);
     }
 
-    // Chooses the app's end of the cable in the port list and presses the
-    // port button.
+    // Chooses the program's end of the cable and presses the port button.
     void OpenAppPort(const std::string& port = "") {
         ASSERT_TRUE(SelectComboText(Item(page, IDC_PORT_LIST), Widen(port.empty() ? appPort : port)))
             << "port missing from the list";
         Click(Item(page, IDC_PORT_BUTTON));
     }
 
+    // Types a port name into the list's edit (no entry selected) and
+    // presses the port button.
+    void OpenTypedPort(const std::wstring& name) {
+        SelectCombo(Item(page, IDC_PORT_LIST), -1);
+        SetText(Item(page, IDC_PORT_LIST), name);
+        Click(Item(page, IDC_PORT_BUTTON));
+    }
+
+    // A reader of deviceType (with these fields) identified from a fresh
+    // start: its device page, or nullptr after a failed assertion.
+    HWND IdentifyReader(int deviceType, const Fields& fields = {}, const std::string& fault = "none") {
+        StartReader(deviceType, fault);
+        for (const auto& f : fields) SetField(f.first, f.second);
+        if (!HasFatalFailure()) Launch();
+        if (!HasFatalFailure()) OpenAppPort();
+        if (HasFatalFailure()) return nullptr;
+        HWND device = WaitPageOfKind(app.main, PageOfType(deviceType), PAGE_TIMEOUT_MS);
+        EXPECT_NE(device, nullptr) << "no " << PageKindName(PageOfType(deviceType));
+        return device;
+    }
+
+    // Presses the port button of p and waits for it to read `then`.
+    bool PressPortButton(HWND p, const wchar_t* then) {
+        Click(Item(p, IDC_PORT_BUTTON));
+        return ButtonReads(p, then);
+    }
+    bool ButtonReads(HWND p, const wchar_t* text, int timeoutMs = 3000) {
+        return WaitFor([&] { return ItemText(p, IDC_PORT_BUTTON) == text; }, timeoutMs);
+    }
+
+    // The frames the reader received, and the payload of the last one.
     int FramesReceived() { return static_cast<int>(SimRunnerFrames(runner).size()); }
+    std::vector<uint8_t> LastPayload() {
+        const std::vector<SimReceivedFrame> frames = SimRunnerFrames(runner);
+        if (frames.empty() || frames.back().raw.size() < FRAME_HEADER_SIZE) return {};
+        return std::vector<uint8_t>(frames.back().raw.begin() + FRAME_HEADER_SIZE, frames.back().raw.end());
+    }
 
     std::string appPort, simPort;
     AppProcess app;
     SimRunner* runner = nullptr;
-    HWND page = nullptr;   // the PortSelectPage of the program's start
+    HWND page = nullptr;  // the PortSelectPage of the program's start
 };

@@ -89,7 +89,7 @@ measure "no port open:"
 "$NATIVE/sim/readersim" --port "$TAV_SIM_TTY" --type 52 >"$STATE/readersim.log" 2>&1 &
 SIM_PID=$!
 sleep 0.5
-wine "$WIN/tests/e2e/drive_identify.exe" --port "$TAV_APP_PORT" >"$STATE/drive.log" 2>&1 ||
+wine "$WIN/tools/drive_identify.exe" --port "$TAV_APP_PORT" >"$STATE/drive.log" 2>&1 ||
   { echo "identification failed: $(cat "$STATE/drive.log")" >&2; exit 1; }
 kill "$SIM_PID" 2>/dev/null || true; SIM_PID=""
 sleep 2
@@ -99,4 +99,4 @@ kill "$APP_PID" 2>/dev/null || true; APP_PID=""
 sleep 1
 
 echo "== identification latency"
-wine "$WIN/tests/e2e/bench_identify.exe" "$ROUNDS" 2>&1 | tail -n 3
+wine "$WIN/tools/bench_identify.exe" "$ROUNDS" 2>&1 | tail -n 3

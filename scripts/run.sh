@@ -104,7 +104,7 @@ if [ "$DRIVE" = 1 ]; then
     sleep 0.1
   done
   shot port-select
-  if wine "$WIN/tests/e2e/drive_identify.exe" --port "$TAV_APP_PORT" >"$RUN/drive.log" 2>&1; then
+  if wine "$WIN/tools/drive_identify.exe" --port "$TAV_APP_PORT" >"$RUN/drive.log" 2>&1; then
     echo "run: identified: $(cat "$RUN/drive.log")"
   else
     echo "run: identification did not reach a device page: $(cat "$RUN/drive.log")"

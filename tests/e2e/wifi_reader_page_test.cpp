@@ -16,7 +16,6 @@
 
 namespace {
 
-const wchar_t* const CONFIG_OK = L"配置成功";
 const wchar_t* const IP_INVALID = L"IP格式不对";
 const wchar_t* const NAME_LABEL = L"设备名称：";
 const wchar_t* const ID_LABEL = L"设备ID：";
@@ -27,15 +26,9 @@ const size_t WIFI_RECORD = 157;
 const int PLATFORM_IDS[] = {IDC_PASSWORD_LABEL, IDC_PASSWORD, IDC_EYE, IDC_PLATFORM_IP_LABEL,
                             IDC_PLATFORM_IP, IDC_PLATFORM_PORT_LABEL, IDC_PLATFORM_PORT};
 
-LRESULT Query(HWND window, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) {
-    DWORD_PTR result = 0;
-    SendMessageTimeoutW(window, msg, wParam, lParam, SMTO_ABORTIFHUNG, 2000, &result);
-    return static_cast<LRESULT>(result);
-}
-
-bool Ticked(HWND box) { return Query(box, BM_GETCHECK) == BST_CHECKED; }
-bool Blank(HWND address) { return Query(address, IPM_ISBLANK) != 0; }
-void ClearIp(HWND address) { Query(address, IPM_CLEARADDRESS); }
+bool Ticked(HWND box) { return SendTo(box, BM_GETCHECK) == BST_CHECKED; }
+bool Blank(HWND address) { return SendTo(address, IPM_ISBLANK) != 0; }
+void ClearIp(HWND address) { SendTo(address, IPM_CLEARADDRESS); }
 
 // Types text into one of the four fields of an address control, the way a
 // user fills a single field (the field edits are its children in order).
@@ -77,19 +70,17 @@ uint32_t DeviceIdAt(const std::vector<uint8_t>& record) {
 
 class WifiPage : public ReaderTest {
 protected:
-    // Starts the program, identifies the simulated reader and waits until
-    // the WiFi page has finished initialising.
-    void ShowPage() {
-        Launch();
-        OpenAppPort();
-        wifi = WaitPageOfKind(app.main, PAGE_WIFI, PAGE_TIMEOUT_MS);
-        ASSERT_NE(wifi, nullptr) << "no WifiReaderPage";
+    // Identifies a WiFi reader with these fields and waits until its page
+    // has finished initialising.
+    void ShowPage(const Fields& fields = {}) {
+        wifi = IdentifyReader(DEVICE_TYPE_WIFI, fields);
+        ASSERT_NE(wifi, nullptr);
         Settle();
     }
 
     // A message sent from here is handled only once the program's UI thread
     // is back in its loop, so every handler before it has finished.
-    void Settle() { Query(app.main, WM_NULL); }
+    void Settle() { SendTo(app.main, WM_NULL); }
 
     HWND C(int id) { return Item(wifi, id); }
     std::wstring T(int id) { return ItemText(wifi, id); }
@@ -103,28 +94,16 @@ protected:
     // notification to the page.
     void ChooseMode(int index) {
         SelectCombo(C(IDC_CONNECT_MODE), index);
-        Query(wifi, WM_COMMAND, MAKEWPARAM(IDC_CONNECT_MODE, CBN_SELCHANGE),
+        SendTo(wifi, WM_COMMAND, MAKEWPARAM(IDC_CONNECT_MODE, CBN_SELCHANGE),
               reinterpret_cast<LPARAM>(C(IDC_CONNECT_MODE)));
     }
 
     // Opens and closes the list of 1016 without choosing anything.
     void DropModeList() {
-        Query(C(IDC_CONNECT_MODE), CB_SHOWDROPDOWN, TRUE);
+        SendTo(C(IDC_CONNECT_MODE), CB_SHOWDROPDOWN, TRUE);
         Settle();
-        Query(C(IDC_CONNECT_MODE), CB_SHOWDROPDOWN, FALSE);
+        SendTo(C(IDC_CONNECT_MODE), CB_SHOWDROPDOWN, FALSE);
         Settle();
-    }
-
-    // Reads and dismisses the next message box. Under Wine a box shown from
-    // the program's receive side is destroyed about two seconds after it
-    // closes; hidden is enough here.
-    std::wstring Answer(int timeoutMs) {
-        HWND box = WaitMessageBox(app, timeoutMs);
-        if (box == nullptr) return std::wstring();
-        const std::wstring text = MessageBoxText(box);
-        PressOk(box);
-        WaitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 2000);
-        return text;
     }
 
     // Apply that must reach the reader: its record, after "配置成功".
@@ -132,24 +111,24 @@ protected:
         const size_t before = static_cast<size_t>(FramesReceived());
         Click(C(IDC_APPLY));
         EXPECT_TRUE(SimRunnerWaitFrames(runner, before + 1, REPLY_WAIT_MS)) << "no record sent";
-        EXPECT_EQ(Answer(REPLY_WAIT_MS), CONFIG_OK);
+        EXPECT_EQ(AnswerMessageBox(app, REPLY_WAIT_MS), CONFIG_DONE_TEXT);
         const std::vector<SimReceivedFrame> frames = SimRunnerFrames(runner);
         if (frames.size() <= before) return {};
         const SimReceivedFrame& f = frames.back();
         EXPECT_EQ(f.command, 3);
         EXPECT_TRUE(f.crcOk);
-        EXPECT_EQ(f.raw.size(), 10 + WIFI_RECORD);
-        if (f.raw.size() != 10 + WIFI_RECORD) return {};
+        EXPECT_EQ(f.raw.size(), FRAME_HEADER_SIZE + WIFI_RECORD);
+        if (f.raw.size() != FRAME_HEADER_SIZE + WIFI_RECORD) return {};
         EXPECT_EQ(f.raw[8], 0x00);
         EXPECT_EQ(f.raw[9], 0x9D);
-        return std::vector<uint8_t>(f.raw.begin() + 10, f.raw.end());
+        return std::vector<uint8_t>(f.raw.begin() + FRAME_HEADER_SIZE, f.raw.end());
     }
 
     // Apply that must stop with exactly one message and send nothing.
     void ApplyFails(const std::wstring& message) {
         const int before = FramesReceived();
         Click(C(IDC_APPLY));
-        EXPECT_EQ(Answer(3000), message);
+        EXPECT_EQ(AnswerMessageBox(app, 3000), message);
         EXPECT_EQ(WaitMessageBox(app, 400), nullptr) << "a second message followed";
         EXPECT_EQ(FramesReceived(), before);
     }
@@ -174,7 +153,7 @@ protected:
     HWND wifi = nullptr;
 };
 
-SimReader WifiReader(const std::vector<std::pair<std::string, std::string>>& fields) {
+SimReader WifiReader(const Fields& fields) {
     SimReader reader;
     SimInit(&reader, DEVICE_TYPE_WIFI);
     for (const auto& f : fields) {
@@ -196,13 +175,11 @@ Expected FactoryMode1() {
 }  // namespace
 
 TEST_F(WifiPage, DhcpReplyAndTheDhcpBox) {
-    StartReader(DEVICE_TYPE_WIFI);
-    SetField("dhcpEnabled", "1");
-    SetField("ipAddress", "10.1.2.3");
-    SetField("subnetMask", "255.255.0.0");
-    SetField("gateway", "10.1.0.1");
-    SetField("wifiSsid", "hex:B0ECB9ABCAD2");  // "办公室" in GBK
-    ShowPage();
+    ShowPage({{"dhcpEnabled", "1"},
+              {"ipAddress", "10.1.2.3"},
+              {"subnetMask", "255.255.0.0"},
+              {"gateway", "10.1.0.1"},
+              {"wifiSsid", "hex:B0ECB9ABCAD2"}});  // "办公室" in GBK
 
     // Fresh page: the box ticked, only the reader's own address shown, and
     // all three controls as the template made them.
@@ -271,12 +248,7 @@ TEST_F(WifiPage, DhcpReplyAndTheDhcpBox) {
 }
 
 TEST_F(WifiPage, RecordsOfBothModesAndTheOrderOfChecks) {
-    StartReader(DEVICE_TYPE_WIFI);
-    SetField("connectMode", "0");
-    SetField("deviceId", "-2147483648");
-    SetField("antenna0Baud", "7");
-    SetField("dualAntennaMode", "1");
-    ShowPage();
+    ShowPage({{"connectMode", "0"}, {"deviceId", "-2147483648"}, {"antenna0Baud", "7"}, {"dualAntennaMode", "1"}});
 
     EXPECT_EQ(ComboSelection(C(IDC_CONNECT_MODE)), 0);
     EXPECT_EQ(T(IDC_NAME_LABEL), ID_LABEL);
@@ -372,7 +344,6 @@ TEST_F(WifiPage, RecordsOfBothModesAndTheOrderOfChecks) {
 }
 
 TEST_F(WifiPage, ClosingGreysAndOpeningEmpties) {
-    StartReader(DEVICE_TYPE_WIFI);
     ShowPage();
     const std::wstring version = T(IDC_VERSION);
     Press(IDC_DUAL_ANTENNA);
@@ -381,7 +352,7 @@ TEST_F(WifiPage, ClosingGreysAndOpeningEmpties) {
     ASSERT_TRUE(Ticked(C(IDC_DUAL_ANTENNA)));
 
     Press(IDC_PORT_BUTTON);
-    ASSERT_TRUE(WaitFor([&] { return T(IDC_PORT_BUTTON) == L"打开串口"; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return T(IDC_PORT_BUTTON) == OPEN_PORT_TEXT; }, 3000));
     EXPECT_TRUE(IsWindowEnabled(C(IDC_PORT_LIST)));
     for (int id : {IDC_WIFI_SSID, IDC_WIFI_PASSWORD, IDC_IP_ADDRESS, IDC_SUBNET_MASK, IDC_GATEWAY, IDC_DHCP,
                    IDC_ANTENNA0_BAUD, IDC_ANTENNA1_BAUD, IDC_DUAL_ANTENNA, IDC_DUAL_WARNING, IDC_CONNECT_MODE,
@@ -401,7 +372,7 @@ TEST_F(WifiPage, ClosingGreysAndOpeningEmpties) {
     SetField("dhcpEnabled", "1");
     SetField("ipAddress", "10.7.7.7");
     Press(IDC_PORT_BUTTON);
-    ASSERT_TRUE(WaitFor([&] { return T(IDC_PORT_BUTTON) == L"关闭串口"; }, 1000));
+    ASSERT_TRUE(WaitFor([&] { return T(IDC_PORT_BUTTON) == CLOSE_PORT_TEXT; }, 1000));
     for (int id : {IDC_VERSION, IDC_WIFI_SSID, IDC_WIFI_PASSWORD}) EXPECT_EQ(T(id), L"") << id;
     for (int id : {IDC_IP_ADDRESS, IDC_SUBNET_MASK, IDC_GATEWAY}) EXPECT_TRUE(Blank(C(id))) << id;
     for (int id : {IDC_ANTENNA0_BAUD, IDC_ANTENNA1_BAUD, IDC_CONNECT_MODE}) EXPECT_EQ(ComboSelection(C(id)), -1) << id;
@@ -433,7 +404,6 @@ TEST_F(WifiPage, ClosingGreysAndOpeningEmpties) {
 }
 
 TEST_F(WifiPage, LaterRepliesReinitialiseInPlace) {
-    StartReader(DEVICE_TYPE_WIFI);
     ShowPage();
     const RECT rect = WindowRect(app.main);
     const int ports = ComboCount(C(IDC_PORT_LIST));
@@ -451,7 +421,7 @@ TEST_F(WifiPage, LaterRepliesReinitialiseInPlace) {
     Press(IDC_DHCP);
     ASSERT_FALSE(Ticked(C(IDC_DHCP)));
     Click(C(IDC_APPLY));
-    EXPECT_EQ(Answer(3000), IP_INVALID);
+    EXPECT_EQ(AnswerMessageBox(app, 3000), IP_INVALID);
 
     // A reader of another type: the WiFi page stays and reads the record
     // with its own layout (device ID from bytes 170-173).
@@ -469,7 +439,7 @@ TEST_F(WifiPage, LaterRepliesReinitialiseInPlace) {
     EXPECT_EQ(ComboCount(C(IDC_PORT_LIST)), ports) << "port list filled twice";
     EXPECT_EQ(ComboCount(C(IDC_ANTENNA0_BAUD)), 5);
     EXPECT_EQ(ComboCount(C(IDC_CONNECT_MODE)), 2);
-    EXPECT_EQ(T(IDC_PORT_BUTTON), L"关闭串口");
+    EXPECT_EQ(T(IDC_PORT_BUTTON), CLOSE_PORT_TEXT);
     EXPECT_EQ(T(IDC_NAME_LABEL), ID_LABEL);
     EXPECT_EQ(T(IDC_NAME_OR_ID), L"4242");
     EXPECT_FALSE(Ticked(C(IDC_DHCP)));

@@ -41,17 +41,11 @@ inline uint32_t Ip(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
     return (uint32_t(a) << 24) | (uint32_t(b) << 16) | (uint32_t(c) << 8) | d;
 }
 
-inline LRESULT Ask(HWND window, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) {
-    DWORD_PTR result = 0;
-    SendMessageTimeoutW(window, msg, wParam, lParam, SMTO_ABORTIFHUNG, 2000, &result);
-    return static_cast<LRESULT>(result);
-}
-
 inline wchar_t PasswordCharOf(HWND page) {
-    return static_cast<wchar_t>(Ask(Item(page, IDC_PASSWORD), EM_GETPASSWORDCHAR));
+    return static_cast<wchar_t>(SendTo(Item(page, IDC_PASSWORD), EM_GETPASSWORDCHAR));
 }
 
-inline bool Ticked(HWND page, int id) { return Ask(Item(page, id), BM_GETCHECK) == BST_CHECKED; }
+inline bool Ticked(HWND page, int id) { return SendTo(Item(page, id), BM_GETCHECK) == BST_CHECKED; }
 
 // The ids of the addressed controls the page has that are disabled (or,
 // with visible true, hidden).
@@ -120,16 +114,9 @@ inline bool SaveWindowPicture(HWND window, const std::string& path) {
 // A reader of one antenna type identified and its page Ready.
 class AntennaPageTest : public ReaderTest {
 protected:
-    void Identify(int deviceType, const std::vector<std::pair<std::string, std::string>>& fields = {}) {
-        StartReader(deviceType);
-        if (HasFatalFailure()) return;
-        for (const auto& f : fields) SetField(f.first, f.second);
-        Launch();
-        if (HasFatalFailure()) return;
-        OpenAppPort();
-        kind = deviceType == DEVICE_TYPE_DUAL_ANTENNA ? PAGE_DUAL : PAGE_SINGLE;
-        device = WaitPageOfKind(app.main, kind, PAGE_TIMEOUT_MS);
-        ASSERT_NE(device, nullptr) << "no " << PageKindName(kind);
+    void Identify(int deviceType, const Fields& fields = {}) {
+        device = IdentifyReader(deviceType, fields);
+        ASSERT_NE(device, nullptr);
         ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(Item(device, IDC_APPLY)) != FALSE; }, 3000));
     }
 
@@ -138,8 +125,8 @@ protected:
     // has run when this returns.
     void DropModeList() {
         HWND combo = Item(device, IDC_CONNECT_MODE);
-        Ask(combo, CB_SHOWDROPDOWN, TRUE);
-        Ask(combo, CB_SHOWDROPDOWN, FALSE);
+        SendTo(combo, CB_SHOWDROPDOWN, TRUE);
+        SendTo(combo, CB_SHOWDROPDOWN, FALSE);
     }
 
     // Picks an entry of the mode list the way the user does: the list is
@@ -150,10 +137,8 @@ protected:
     }
 
     // The port button, and the wait for the text it then shows.
-    void PressPortButton(const wchar_t* expectedText) {
-        Click(Item(device, IDC_PORT_BUTTON));
-        ASSERT_TRUE(WaitFor([&] { return ItemText(device, IDC_PORT_BUTTON) == expectedText; }, 3000))
-            << "port button did not turn to its other text";
+    void PressPortButton(const wchar_t* then) {
+        ASSERT_TRUE(ReaderTest::PressPortButton(device, then)) << "the port button does not read " << Narrow(then);
     }
 
     // Closes the port and opens it again; the reader's reply re-initialises
@@ -170,32 +155,27 @@ protected:
     std::wstring Apply() {
         SimRunnerClearFrames(runner);
         Click(Item(device, IDC_APPLY));
-        HWND box = WaitMessageBox(app, REPLY_WAIT_MS);
-        if (box == nullptr) return std::wstring();
-        const std::wstring text = MessageBoxText(box);
-        PressOk(box);
-        // A dismissed box is hidden at once but its handle lives on a while.
-        WaitFor([&] { return FindMessageBox(app) == nullptr; }, 2000);
-        return text;
+        const std::wstring answer = AnswerMessageBox(app, REPLY_WAIT_MS);
+        // Hiding a box a page showed keeps the program's window thread busy
+        // for a while under the rig's bare X server; wait for it here rather
+        // than let the next step's message time out.
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(device, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
+        return answer;
     }
 
     // Apply that must succeed: the 93 bytes the reader received.
     std::vector<uint8_t> ApplyRecord() {
         const std::wstring answer = Apply();
         EXPECT_EQ(answer, kConfigDone);
+        EXPECT_EQ(FramesReceived(), 1) << "frames for one Apply";
         const std::vector<SimReceivedFrame> frames = SimRunnerFrames(runner);
-        if (frames.size() != 1) {
-            ADD_FAILURE() << frames.size() << " frames for one Apply";
-            return {};
-        }
-        const SimReceivedFrame& f = frames[0];
-        EXPECT_EQ(f.command, CMD_WRITE_CONFIG);
-        EXPECT_TRUE(f.crcOk);
-        if (f.raw.size() != FRAME_HEADER_SIZE + 93) {
-            ADD_FAILURE() << "frame of " << f.raw.size() << " bytes";
-            return {};
-        }
-        return std::vector<uint8_t>(f.raw.begin() + FRAME_HEADER_SIZE, f.raw.end());
+        if (frames.empty()) return {};
+        EXPECT_EQ(frames.back().command, CMD_WRITE_CONFIG);
+        EXPECT_TRUE(frames.back().crcOk);
+        const std::vector<uint8_t> record = LastPayload();
+        EXPECT_EQ(record.size(), 93u);
+        return record;
     }
 
     // Apply that must fail: the one message shown; nothing is sent.
@@ -215,7 +195,6 @@ protected:
         EXPECT_TRUE(SaveWindowPicture(app.main, dir + "\\" + name + ".bmp"));
     }
 
-    PageKind kind = PAGE_UNKNOWN;
     HWND device = nullptr;
 };
 

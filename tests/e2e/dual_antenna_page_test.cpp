@@ -26,7 +26,7 @@ std::vector<uint8_t> WithTail(std::vector<uint8_t> head, std::vector<uint8_t> ta
 
 class DualAntennaPageTest : public AntennaPageTest {
 protected:
-    void Identify(const std::vector<std::pair<std::string, std::string>>& fields = {}) {
+    void Identify(const Fields& fields = {}) {
         AntennaPageTest::Identify(DEVICE_TYPE_DUAL_ANTENNA, fields);
     }
 
@@ -57,7 +57,7 @@ TEST_F(DualAntennaPageTest, DeviceIdFollowsTheProtocolVersionAndModeZeroRecordIs
     TakePicture("dual_mode0");
 
     // The hidden platform controls are not read in mode 0, even blank.
-    Ask(Item(device, IDC_PLATFORM_IP), IPM_CLEARADDRESS);
+    SendTo(Item(device, IDC_PLATFORM_IP), IPM_CLEARADDRESS);
     SetText(Item(device, IDC_PLATFORM_PORT), L"");
     SetText(Item(device, IDC_PASSWORD), L"");
     EXPECT_EQ(ApplyRecord(), WithTail(FactoryModeZeroHead(), {4, 4, 4, 0, 0, 0, 0, 0, 42}));
@@ -119,7 +119,7 @@ TEST_F(DualAntennaPageTest, ModeOneShowsEveryControlAndApplyStopsAtTheFirstFailu
     } cases[] = {
         {"blank platform IP, empty name", 1,
          [](HWND p) {
-             Ask(Item(p, IDC_PLATFORM_IP), IPM_CLEARADDRESS);
+             SendTo(Item(p, IDC_PLATFORM_IP), IPM_CLEARADDRESS);
              SetText(Item(p, IDC_NAME_OR_ID), L"");
          },
          L"平台IP格式不对"},
@@ -138,13 +138,13 @@ TEST_F(DualAntennaPageTest, ModeOneShowsEveryControlAndApplyStopsAtTheFirstFailu
         {"empty password, blank address", 1,
          [](HWND p) {
              SetText(Item(p, IDC_PASSWORD), L"");
-             Ask(Item(p, IDC_IP_ADDRESS), IPM_CLEARADDRESS);
+             SendTo(Item(p, IDC_IP_ADDRESS), IPM_CLEARADDRESS);
          },
          L"设备密码不能为空"},
-        {"blank gateway", 1, [](HWND p) { Ask(Item(p, IDC_GATEWAY), IPM_CLEARADDRESS); }, L"IP格式不对"},
+        {"blank gateway", 1, [](HWND p) { SendTo(Item(p, IDC_GATEWAY), IPM_CLEARADDRESS); }, L"IP格式不对"},
         {"blank subnet mask, empty device ID", 0,
          [](HWND p) {
-             Ask(Item(p, IDC_SUBNET_MASK), IPM_CLEARADDRESS);
+             SendTo(Item(p, IDC_SUBNET_MASK), IPM_CLEARADDRESS);
              SetText(Item(p, IDC_NAME_OR_ID), L"");
          },
          L"IP格式不对"},
@@ -173,11 +173,11 @@ TEST_F(DualAntennaPageTest, ModeOneShowsEveryControlAndApplyStopsAtTheFirstFailu
     // ... and masks a password shown in clear, without a new bitmap.
     Click(Item(device, IDC_EYE));
     ASSERT_TRUE(WaitFor([&] { return PasswordCharOf(device) == 0; }, 2000)) << "the eye did not unmask";
-    const LRESULT clearImage = Ask(Item(device, IDC_EYE), BM_GETIMAGE, IMAGE_BITMAP);
+    const LRESULT clearImage = SendTo(Item(device, IDC_EYE), BM_GETIMAGE, IMAGE_BITMAP);
     DropModeList();
     EXPECT_EQ(PasswordCharOf(device), L'*');
     EXPECT_EQ(ItemText(device, IDC_PASSWORD), L"pass1234");
-    EXPECT_EQ(Ask(Item(device, IDC_EYE), BM_GETIMAGE, IMAGE_BITMAP), clearImage);
+    EXPECT_EQ(SendTo(Item(device, IDC_EYE), BM_GETIMAGE, IMAGE_BITMAP), clearImage);
 }
 
 TEST_F(DualAntennaPageTest, StoredValuesOutsideTheListsAndTheDualBox) {
@@ -250,7 +250,7 @@ TEST_F(DualAntennaPageTest, ClosingGreysOpeningEmptiesAndAnotherTypeReinitialise
     ASSERT_FALSE(HasFatalFailure());
     EXPECT_EQ(ItemText(device, IDC_VERSION), L"");
     for (int id : {IDC_IP_ADDRESS, IDC_SUBNET_MASK, IDC_GATEWAY})
-        EXPECT_NE(Ask(Item(device, id), IPM_ISBLANK), 0) << id;
+        EXPECT_NE(SendTo(Item(device, id), IPM_ISBLANK), 0) << id;
     for (int id : {IDC_RS485_BAUD, IDC_ANTENNA0_BAUD, IDC_ANTENNA1_BAUD, IDC_CONNECT_MODE})
         EXPECT_EQ(ComboSelection(Item(device, id)), -1) << id;
     EXPECT_FALSE(Ticked(device, IDC_DUAL_ANTENNA));

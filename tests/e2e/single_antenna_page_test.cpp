@@ -31,7 +31,7 @@ std::vector<uint8_t> Record(std::vector<uint8_t> head, uint8_t antenna, uint32_t
 
 class SingleAntennaPageTest : public AntennaPageTest {
 protected:
-    void Identify(const std::vector<std::pair<std::string, std::string>>& fields = {}) {
+    void Identify(const Fields& fields = {}) {
         AntennaPageTest::Identify(DEVICE_TYPE_SINGLE_ANTENNA, fields);
     }
 
@@ -63,7 +63,7 @@ TEST_F(SingleAntennaPageTest, DeviceIdAndAntennaByteAcrossProtocolVersions) {
 
     // Mode 0 checks: the addresses come before the device ID.
     SetText(Item(device, IDC_NAME_OR_ID), L"");
-    Ask(Item(device, IDC_GATEWAY), IPM_CLEARADDRESS);
+    SendTo(Item(device, IDC_GATEWAY), IPM_CLEARADDRESS);
     EXPECT_EQ(ApplyRefused(), L"IP格式不对");
     SetIpAddress(Item(device, IDC_GATEWAY), Ip(192, 168, 1, 1));
     EXPECT_EQ(ApplyRefused(), L"设备ID不能为空");
@@ -109,8 +109,8 @@ TEST_F(SingleAntennaPageTest, ModeOneRecordChecksClosingAndAReplyOfAnotherType) 
     SetText(Item(device, IDC_NAME_OR_ID), L"");
     EXPECT_EQ(ApplyRefused(), L"平台端口不能为空");
     ChooseMode(1);  // the stored values back
-    Ask(Item(device, IDC_PLATFORM_IP), IPM_CLEARADDRESS);
-    Ask(Item(device, IDC_IP_ADDRESS), IPM_CLEARADDRESS);
+    SendTo(Item(device, IDC_PLATFORM_IP), IPM_CLEARADDRESS);
+    SendTo(Item(device, IDC_IP_ADDRESS), IPM_CLEARADDRESS);
     EXPECT_EQ(ApplyRefused(), L"平台IP格式不对");
     ChooseMode(1);
     SetIpAddress(Item(device, IDC_IP_ADDRESS), Ip(192, 168, 1, 100));
@@ -135,7 +135,7 @@ TEST_F(SingleAntennaPageTest, ModeOneRecordChecksClosingAndAReplyOfAnotherType) 
     PressPortButton(L"关闭串口");
     ASSERT_FALSE(HasFatalFailure());
     EXPECT_EQ(ItemText(device, IDC_VERSION), L"");
-    EXPECT_NE(Ask(Item(device, IDC_GATEWAY), IPM_ISBLANK), 0);
+    EXPECT_NE(SendTo(Item(device, IDC_GATEWAY), IPM_ISBLANK), 0);
     EXPECT_EQ(ComboSelection(Antenna()), -1);
     EXPECT_EQ(ComboSelection(Item(device, IDC_CONNECT_MODE)), -1);
     std::set<int> hidden(std::begin(kModeOneControls), std::end(kModeOneControls));

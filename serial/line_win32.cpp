@@ -9,6 +9,7 @@
 // with CancelIoEx, which releases it on both. A port whose status can no
 // longer be read (unplugged adapter, hung-up tty under Wine) is gone.
 #include "serial/line.h"
+#include "serial/line_settings_win32.h"
 
 #include <windows.h>
 
@@ -79,23 +80,11 @@ SerialLine* LineOpen(const std::string& path, std::string* error) {
         if (error) *error = ErrorText("cannot open", path, GetLastError());
         return nullptr;
     }
-    SetCommMask(h, EV_RXCHAR);
-    SetupComm(h, 2048, 2048);
-    COMMTIMEOUTS timeouts = {MAXDWORD, 0, 0, 100, 500};
-    SetCommTimeouts(h, &timeouts);
-    DCB dcb = {};
-    dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(h, &dcb)) {
+    if (!ApplyReaderLineSettings(h)) {
         if (error) *error = ErrorText("not a serial port:", path, GetLastError());
         CloseHandle(h);
         return nullptr;
     }
-    dcb.BaudRate = CBR_115200;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    SetCommState(h, &dcb);
-    PurgeComm(h, PURGE_TXCLEAR | PURGE_RXCLEAR);
 
     SerialLine* line = new SerialLine{};
     line->handle = h;

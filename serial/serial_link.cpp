@@ -5,11 +5,11 @@
 #include <string>
 
 #include "protocol/frame.h"
+#include "serial/line_settings_win32.h"
 #include "serial/receive_path.h"
 
 std::atomic<HANDLE> g_portHandle{INVALID_HANDLE_VALUE};
 
-static const DWORD LINE_QUEUE_SIZE = 2048;
 static const DWORD WRITE_WAIT_MS = 1000;
 
 uint32_t EnumeratePorts() {
@@ -49,33 +49,13 @@ bool OpenPort(const char* devicePath) {
         return false;
     }
 
-    // A device that cannot report its line state is no serial port: Wine,
-    // for one, opens a COM name whose tty has gone (an unplugged adapter)
-    // and then fails every call on the handle. Only this reading is
-    // examined; the settings below are applied as far as the port accepts.
-    DCB dcb = {};
-    dcb.DCBlength = sizeof(dcb);
-    if (!GetCommState(port, &dcb)) {
+    // A device that cannot report its line state is no serial port (see
+    // ApplyReaderLineSettings): only that is examined; the settings are
+    // applied as far as the port accepts them.
+    if (!ApplyReaderLineSettings(port)) {
         CloseHandle(port);
         return false;
     }
-
-    SetCommMask(port, EV_RXCHAR);
-    SetupComm(port, LINE_QUEUE_SIZE, LINE_QUEUE_SIZE);
-    COMMTIMEOUTS timeouts = {};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = 0;
-    timeouts.ReadTotalTimeoutConstant = 0;
-    timeouts.WriteTotalTimeoutMultiplier = 100;
-    timeouts.WriteTotalTimeoutConstant = 500;
-    SetCommTimeouts(port, &timeouts);
-    GetCommState(port, &dcb);
-    dcb.BaudRate = CBR_115200;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    SetCommState(port, &dcb);
-    PurgeComm(port, PURGE_TXCLEAR | PURGE_RXCLEAR);
 
     // Published only once configured, so ReceiveThread never waits on a
     // port without its event mask.

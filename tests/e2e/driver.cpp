@@ -242,13 +242,14 @@ HWND FindMessageBox(const AppProcess& app) {
 }
 
 HWND WaitMessageBox(const AppProcess& app, int timeoutMs) {
-    // The box is complete once its text and its button exist.
+    // The box is complete once its button exists and its text is set
+    // (every box of the program has one).
     HWND box = nullptr;
-    WaitFor([&] {
+    const bool complete = WaitFor([&] {
         box = FindMessageBox(app);
-        return box != nullptr && GetDlgItem(box, 0xFFFF) != nullptr && GetDlgItem(box, IDOK) != nullptr;
+        return box != nullptr && GetDlgItem(box, IDOK) != nullptr && !MessageBoxText(box).empty();
     }, timeoutMs);
-    return box != nullptr && GetDlgItem(box, IDOK) != nullptr ? box : nullptr;
+    return complete ? box : nullptr;
 }
 
 std::wstring MessageBoxText(HWND box) {

@@ -89,7 +89,8 @@ protected:
 
     // Chooses the program's end of the cable and presses the port button.
     void OpenAppPort(const std::string& port = "") {
-        ASSERT_TRUE(SelectComboText(Item(page, IDC_PORT_LIST), Widen(port.empty() ? appPort : port)))
+        const std::wstring name = Widen(port.empty() ? appPort : port);
+        ASSERT_TRUE(WaitFor([&] { return SelectComboText(Item(page, IDC_PORT_LIST), name); }, 3000))
             << "port missing from the list";
         Click(Item(page, IDC_PORT_BUTTON));
     }

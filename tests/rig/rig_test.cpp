@@ -1,12 +1,10 @@
-// The rig as the window program meets it: the simulator answers on the
-// reader's end of a virtual cable while this program, on the tool's end,
-// opens the port the way the window program does and talks to it.
+// The rig seen from a Windows program: the simulator answers on the
+// reader's end of each virtual cable, this program talks on the tool's
+// end through the COM port (overlapped, WaitCommEvent, as the window
+// program does), and cables are unplugged through the control file.
 // Runs under Wine with the rig's environment; skips without it.
 #include <gtest/gtest.h>
-#include <windows.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -21,81 +19,13 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-std::string Env(const char* name) {
-    const char* v = std::getenv(name);
+std::string Env(const std::string& name) {
+    const char* v = std::getenv(name.c_str());
     return v ? v : "";
 }
 
-// The window program's open sequence: overlapped, no sharing, then mask,
-// queues, time-outs, 115200 8N1 and a purge.
-HANDLE OpenLikeTheProgram(const std::string& port) {
-    HANDLE h = CreateFileA(("\\\\.\\" + port).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return h;
-    SetCommMask(h, EV_RXCHAR);
-    SetupComm(h, 2048, 2048);
-    COMMTIMEOUTS t = {MAXDWORD, 0, 0, 100, 500};
-    SetCommTimeouts(h, &t);
-    DCB dcb = {};
-    dcb.DCBlength = sizeof dcb;
-    GetCommState(h, &dcb);
-    dcb.BaudRate = CBR_115200;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    SetCommState(h, &dcb);
-    PurgeComm(h, PURGE_TXCLEAR | PURGE_RXCLEAR);
-    return h;
-}
-
-bool WriteOverlapped(HANDLE h, const Bytes& bytes) {
-    OVERLAPPED ov = {};
-    ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    DWORD done = 0;
-    BOOL ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &done, &ov);
-    if (!ok && GetLastError() == ERROR_IO_PENDING && WaitForSingleObject(ov.hEvent, 1000) == WAIT_OBJECT_0)
-        ok = GetOverlappedResult(h, &ov, &done, FALSE);
-    CloseHandle(ov.hEvent);
-    return ok && done == bytes.size();
-}
-
-// The window program's receive loop, bounded in time: wait for EV_RXCHAR,
-// then one read of what is there.
-Bytes ReceiveLikeTheProgram(HANDLE h, size_t want, int timeoutMs) {
-    Bytes got;
-    OVERLAPPED ov = {};
-    ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (got.size() < want && std::chrono::steady_clock::now() < end) {
-        ResetEvent(ov.hEvent);
-        DWORD mask = 0, n = 0;
-        if (!WaitCommEvent(h, &mask, &ov)) {
-            if (GetLastError() != ERROR_IO_PENDING) break;
-            if (WaitForSingleObject(ov.hEvent, 200) != WAIT_OBJECT_0) {
-                SetCommMask(h, EV_RXCHAR);  // releases the wait
-                CancelIoEx(h, &ov);
-                GetOverlappedResult(h, &ov, &n, TRUE);
-                continue;
-            }
-            GetOverlappedResult(h, &ov, &n, FALSE);
-        }
-        COMSTAT status = {};
-        DWORD errors = 0;
-        if (!ClearCommError(h, &errors, &status) || status.cbInQue == 0) continue;
-        uint8_t buf[1024];
-        ResetEvent(ov.hEvent);
-        if (!ReadFile(h, buf, std::min<DWORD>(status.cbInQue, sizeof buf), &n, &ov) &&
-            (GetLastError() != ERROR_IO_PENDING || !GetOverlappedResult(h, &ov, &n, TRUE))) {
-            break;
-        }
-        got.insert(got.end(), buf, buf + n);
-    }
-    CloseHandle(ov.hEvent);
-    return got;
-}
-
-// Reads from line until count bytes came or about timeoutMs passed; a
-// failed read ends it.
+// Reads until count bytes came or about timeoutMs passed; a failed read
+// ends it.
 Bytes ReadLine(SerialLine* line, size_t count, int timeoutMs) {
     Bytes got;
     uint8_t buf[1024];
@@ -118,28 +48,29 @@ SimRunner* StartReader(const std::string& port, int type) {
     return runner;
 }
 
-// Both cables (A: COM5/COM6, B: the two-digit COM12/COM13): the program's
-// query answered through the shim, then a burst as large as the biggest
-// reply the program takes, both ways.
+// Both cables (A: COM5/COM6, B: the two-digit COM12/COM13): a query
+// answered by the simulator, then bursts as large as the biggest reply
+// the program takes, both ways.
 TEST(RigCable, QueryAnsweredAndBurstsPassIntact) {
-    for (const char* cable : {"", "_HIGH"}) {
-        const std::string app = Env(("TAV_APP_PORT" + std::string(cable)).c_str());
-        const std::string sim = Env(("TAV_SIM_PORT" + std::string(cable)).c_str());
+    for (const std::string cable : {"", "_HIGH"}) {
+        const std::string app = Env("TAV_APP_PORT" + cable), sim = Env("TAV_SIM_PORT" + cable);
         if (app.empty() || sim.empty()) GTEST_SKIP() << "no rig environment (scripts/rig.sh up)";
         SCOPED_TRACE(app + "/" + sim);
 
         SimRunner* runner = StartReader(sim, 3);
         ASSERT_NE(runner, nullptr);
-        HANDLE h = OpenLikeTheProgram(app);
-        ASSERT_NE(h, INVALID_HANDLE_VALUE) << "error " << GetLastError();
-        ASSERT_TRUE(WriteOverlapped(h, BuildQueryInfoFrame()));
-        Bytes reply = ReceiveLikeTheProgram(h, 184, 3000);
-        CloseHandle(h);
+        std::string error;
+        SerialLine* line = LineOpen(app, &error);
+        ASSERT_NE(line, nullptr) << error;
+        const Bytes query = BuildQueryInfoFrame();
+        ASSERT_TRUE(LineWrite(line, query.data(), query.size()));
+        const Bytes reply = ReadLine(line, 184, 3000);
+        LineClose(line);
         ASSERT_EQ(reply.size(), 184u);
         EXPECT_EQ(ClassifyReply(reply.data(), reply.size()), REPLY_INFO);
         EXPECT_EQ(reply[FRAME_HEADER_SIZE + 16], 3);
         ASSERT_TRUE(SimRunnerWaitFrames(runner, 1, 1000));
-        EXPECT_EQ(SimRunnerFrames(runner)[0].raw, BuildQueryInfoFrame());
+        EXPECT_EQ(SimRunnerFrames(runner)[0].raw, query);
         SimRunnerStop(runner);
 
         SerialLine* a = LineOpen(app, nullptr);

@@ -4,7 +4,6 @@
 // visible state of a page's controls.
 #pragma once
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <set>
@@ -70,45 +69,6 @@ inline std::vector<uint8_t> TextField(const char* text) {
     std::vector<uint8_t> field(32, 0);
     std::memcpy(field.data(), text, std::strlen(text));
     return field;
-}
-
-// Writes the screen area of a window as a 24-bit BMP file (no window
-// manager runs on the rig, so the screen holds the window as drawn).
-inline bool SaveWindowPicture(HWND window, const std::string& path) {
-    const RECT r = WindowRect(window);
-    const int width = r.right - r.left, height = r.bottom - r.top;
-    if (width <= 0 || height <= 0) return false;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;  // bottom-up, as BMP files store rows
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP picture = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ previous = SelectObject(memory, picture);
-    BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
-    SelectObject(memory, previous);
-    const DWORD rowBytes = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-    const DWORD imageBytes = rowBytes * static_cast<DWORD>(height);
-    BITMAPFILEHEADER file = {};
-    file.bfType = 0x4D42;  // "BM"
-    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
-    file.bfSize = file.bfOffBits + imageBytes;
-    bool written = false;
-    if (FILE* out = std::fopen(path.c_str(), "wb")) {
-        written = std::fwrite(&file, sizeof file, 1, out) == 1 &&
-                  std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
-                  std::fwrite(bits, imageBytes, 1, out) == 1;
-        std::fclose(out);
-    }
-    DeleteObject(picture);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return written;
 }
 
 // A reader of one antenna type identified and its page Ready.
@@ -183,16 +143,6 @@ protected:
         const std::wstring answer = Apply();
         EXPECT_EQ(FramesReceived(), 0) << "a refused Apply sent a frame";
         return answer;
-    }
-
-    // With TAV_SHOT_DIR set, a picture of the whole window for a reviewer.
-    void TakePicture(const char* name) {
-        const std::string dir = EnvOr("TAV_SHOT_DIR", "");
-        if (dir.empty()) return;
-        // Let every control finish painting first.
-        RedrawWindow(app.main, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-        Sleep(500);
-        EXPECT_TRUE(SaveWindowPicture(app.main, dir + "\\" + name + ".bmp"));
     }
 
     HWND device = nullptr;

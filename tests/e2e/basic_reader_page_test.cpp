@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <functional>
 #include <thread>
 
 #include "e2e_fixture.h"
@@ -123,32 +122,19 @@ TEST_F(BasicPage, ShowsChecksAndWritesTheReaderAndClosingTheWindowEndsTheProgram
     // Only the first failed check speaks, in the system's caption, and
     // nothing is sent.
     const struct {
-        std::function<void(HWND)> spoil;
+        std::initializer_list<int> emptied;
         const wchar_t* message;
     } refusals[] = {
-        {[](HWND p) {
-             SendTo(Item(p, IDC_PLATFORM_IP), IPM_CLEARADDRESS);
-             SetText(Item(p, IDC_PLATFORM_PORT), L"");
-             SetText(Item(p, IDC_NAME_OR_ID), L"");
-         }, L"平台IP格式不对"},
-        {[](HWND p) {
-             SetText(Item(p, IDC_PLATFORM_PORT), L"");
-             SetText(Item(p, IDC_NAME_OR_ID), L"");
-         }, L"平台端口不能为空"},
-        {[](HWND p) {
-             SetText(Item(p, IDC_NAME_OR_ID), L"");
-             SetText(Item(p, IDC_PASSWORD), L"");
-         }, L"设备名称不能为空"},
-        {[](HWND p) {
-             SetText(Item(p, IDC_PASSWORD), L"");
-             SendTo(Item(p, IDC_GATEWAY), IPM_CLEARADDRESS);
-         }, L"设备密码不能为空"},
-        {[](HWND p) { SendTo(Item(p, IDC_SUBNET_MASK), IPM_CLEARADDRESS); }, L"IP格式不对"},
+        {{IDC_PLATFORM_IP, IDC_PLATFORM_PORT, IDC_NAME_OR_ID}, L"平台IP格式不对"},
+        {{IDC_PLATFORM_PORT, IDC_NAME_OR_ID}, L"平台端口不能为空"},
+        {{IDC_NAME_OR_ID, IDC_PASSWORD}, L"设备名称不能为空"},
+        {{IDC_PASSWORD, IDC_GATEWAY}, L"设备密码不能为空"},
+        {{IDC_SUBNET_MASK}, L"IP格式不对"},
     };
     SimRunnerClearFrames(runner);
     for (const auto& r : refusals) {
         FillValid();
-        r.spoil(device);
+        EmptyControls(device, r.emptied);
         Click(Item(device, IDC_APPLY));
         HWND box = WaitMessageBox(app, 3000);
         ASSERT_NE(box, nullptr) << Narrow(r.message);

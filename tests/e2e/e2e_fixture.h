@@ -4,11 +4,15 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "driver.h"
+
+#include <commctrl.h>
+
 #include "protocol/device_info.h"
 #include "protocol/frame.h"
 #include "resources/resource.h"
@@ -35,6 +39,17 @@ inline PageKind PageOfType(int deviceType) {
     case DEVICE_TYPE_BASIC: return PAGE_BASIC;
     }
     return PAGE_UNKNOWN;
+}
+
+// Empties controls the way a user does: address controls cleared, edits
+// and the rest set to "".
+inline void EmptyControls(HWND page, std::initializer_list<int> ids) {
+    for (int id : ids) {
+        wchar_t className[32] = L"";
+        GetClassNameW(Item(page, id), className, 32);
+        if (wcscmp(className, L"SysIPAddress32") == 0) SendTo(Item(page, id), IPM_CLEARADDRESS);
+        else SetText(Item(page, id), L"");
+    }
 }
 
 class ReaderTest : public ::testing::Test {

@@ -53,7 +53,6 @@ TEST_F(SingleAntennaPageTest, DeviceIdAndAntennaByteAcrossProtocolVersions) {
     EXPECT_EQ(ItemText(device, IDC_CONNECT_MODE), kModeWait);
     EXPECT_EQ(ItemText(device, IDC_NAME_LABEL), L"设备ID：");
     EXPECT_EQ(ItemText(device, IDC_NAME_OR_ID), L"0");
-    TakePicture("single_mode0");
 
     ChooseMode(1);
     EXPECT_EQ(ItemText(device, IDC_NAME_OR_ID), L"reader01");
@@ -102,7 +101,6 @@ TEST_F(SingleAntennaPageTest, ModeOneRecordChecksClosingAndAReplyOfAnotherType) 
     EXPECT_EQ(ItemText(device, IDC_PASSWORD), L"pass1234");
     EXPECT_EQ(PasswordCharOf(device), L'*');
     EXPECT_TRUE(ControlsWhere(device, true).empty()) << "a control is hidden in mode 1";
-    TakePicture("single_mode1");
     EXPECT_EQ(ApplyRecord(), Record(FactoryModeOneHead(), 4, 0));
 
     SetText(Item(device, IDC_PLATFORM_PORT), L"");

@@ -28,27 +28,20 @@ Overlay Settings(std::initializer_list<const char*> sets) {
 TEST(CliDocument, BadDocumentsAreRefusedWithTheirExitCodeOnOneLine) {
     const struct { std::string text; int exitCode; const char* says; } cases[] = {
         {"", EXIT_USAGE, "not valid JSON"},
-        {HEAD + R"({"deviceName": "x")", EXIT_USAGE, "not valid JSON"},
         {"[1, 2]", EXIT_USAGE, "expected a JSON object"},
         {R"({"deviceType": 1, "fields": {}})", EXIT_USAGE, "formatVersion"},
         {R"({"formatVersion": 2, "deviceType": 1, "fields": {}})", EXIT_USAGE, "not supported"},
         {R"({"formatVersion": 1, "deviceType": 9, "fields": {}})", EXIT_USAGE, "not a reader type"},
-        {R"({"formatVersion": 1, "deviceType": "1", "fields": {}})", EXIT_USAGE, "deviceType"},
         {R"({"formatVersion": 1, "deviceType": 1})", EXIT_USAGE, "\"fields\""},
         {HEAD + R"({}, "extra": 0})", EXIT_USAGE, "unknown key \"extra\""},
         {HEAD + R"({"deviceNmae": "x"}})", EXIT_USAGE, "unknown field \"deviceNmae\""},
         {HEAD + R"({"wifiSsid": "x"}})", EXIT_USAGE, "has no field wifiSsid"},
         {HEAD + R"({"platformPort": "502"}})", EXIT_USAGE, "platformPort must be a port number"},
         {HEAD + R"({"platformPort": 65536}})", EXIT_REFUSED, "platformPort"},
-        {HEAD + R"({"platformPort": -1}})", EXIT_REFUSED, "platformPort"},
         {HEAD + R"({"ipAddress": "10.0.0.256"}})", EXIT_USAGE, "ipAddress"},
-        {HEAD + R"({"ipAddress": 167772165}})", EXIT_USAGE, "ipAddress"},
         {HEAD + R"({"rs485Baud": 4}})", EXIT_REFUSED, "9600"},
-        {HEAD + R"({"rs485Baud": "115200"}})", EXIT_USAGE, "rs485Baud"},
         {HEAD + R"({"dualAntennaMode": 1}})", EXIT_USAGE, "true or false"},
-        {HEAD + R"({"connectMode": 2}})", EXIT_REFUSED, "connectMode"},
         {HEAD + R"({"deviceId": 2147483648}})", EXIT_REFUSED, "deviceId"},
-        {HEAD + R"({"deviceId": 1.5}})", EXIT_USAGE, "deviceId"},
         {HEAD + R"({"deviceName": "123456789012345678901234567890"}})", EXIT_REFUSED, "at most 29"},
         {HEAD + R"({"deviceName": "名字名字名字名字名字名字名字名字"}})", EXIT_REFUSED, "32 bytes in GBK"},
         {HEAD + R"({"deviceName": "😀"}})", EXIT_REFUSED, "cannot store"},
@@ -179,10 +172,6 @@ TEST(CliDocument, VerificationComparesWhatThePageShowsForTheWrittenMode) {
 
 TEST(CliText, GbkConversionRefusesWhatItCannotCarry) {
     std::string gbk, utf8;
-    ASSERT_TRUE(Utf8ToGbk("办公室WiFi", &gbk));
-    EXPECT_EQ(gbk, "\xB0\xEC\xB9\xAB\xCA\xD2WiFi");
-    ASSERT_TRUE(GbkToUtf8(gbk, &utf8));
-    EXPECT_EQ(utf8, "办公室WiFi");
     EXPECT_FALSE(Utf8ToGbk("\xF0\x9F\x98\x80", &gbk));  // no GBK code
     EXPECT_FALSE(Utf8ToGbk("\xC3", &gbk));              // broken UTF-8
     EXPECT_FALSE(GbkToUtf8("\xB0", &utf8));             // lead byte without its trail

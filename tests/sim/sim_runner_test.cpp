@@ -1,6 +1,4 @@
-// The runner on a real line: the simulator publishes a pty of its own and
-// the test talks to it from the other end, like the tool would. Answers,
-// delays and changes while running are exercised by the tool's tests.
+// The runner on a pty of its own, talked to from the other end; answers and delays are the tool's tests' part.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -48,8 +46,7 @@ protected:
         client_ = LineOpen(link_, &error);
         ASSERT_NE(client_, nullptr) << error;
     }
-    // Sends a query and reads until a whole WiFi reply arrived, timeoutMs
-    // passed or the line hung up.
+    // Sends a query; reads until a whole WiFi reply, timeoutMs, or a hang-up.
     Bytes Ask(int timeoutMs = 2000, bool* hungUp = nullptr) {
         const Bytes q = BuildQueryInfoFrame();
         EXPECT_TRUE(LineWrite(client_, q.data(), q.size()));
@@ -94,8 +91,7 @@ TEST_F(SimRunnerOnPty, HangUpDropsTheLineAndBringsItBack) {
 TEST_F(SimRunnerOnPty, OnceStopsAfterTheFirstAnswer) {
     Start("none", true);
     EXPECT_EQ(Ask().size(), 184u);
-    for (int i = 0; i < 50 && !SimRunnerFinished(runner_); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (int i = 0; i < 50 && !SimRunnerFinished(runner_); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_TRUE(SimRunnerFinished(runner_));
 }
 

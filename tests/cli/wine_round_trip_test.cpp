@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -41,13 +41,6 @@ std::wstring Widen(const std::string& utf8) {
     return wide;
 }
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
 struct CliRun {
     int exitCode = -1;
     std::string out;
@@ -66,7 +59,7 @@ CliRun RunCli(const std::string& args, const std::string& outFile) {
     startup.hStdOutput = out;
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    const std::wstring exe = Widen(DosPath(Env("TAV_CLI_EXE").empty() ? TAV_CLI_EXE : Env("TAV_CLI_EXE")));
+    const std::wstring exe = Widen(DosPath(TAV_CLI_EXE));
     std::wstring commandLine = L"\"" + exe + L"\" " + Widen(args);
     PROCESS_INFORMATION process = {};
     if (CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
@@ -79,7 +72,8 @@ CliRun RunCli(const std::string& args, const std::string& outFile) {
         CloseHandle(process.hProcess);
     }
     CloseHandle(out);
-    run.out = ReadAll(outFile);
+    std::ifstream in(outFile, std::ios::binary);
+    run.out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return run;
 }
 
@@ -117,10 +111,8 @@ TEST(CliUnderWine, ExportApplyIdentifyOnTheRigsCable) {
     SimRunnerStop(runner);
 
     ASSERT_EQ(written.size(), 93u);
-    EXPECT_EQ(written[0], 1);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&written[1])), "\xC3\xC5\xBD\xFB" "A");
-    EXPECT_EQ(std::vector<uint8_t>(written.begin() + 69, written.begin() + 76),
-              (std::vector<uint8_t>{0x01, 0xF6, 0, 10, 0, 0, 5}));
+    EXPECT_EQ(std::vector<uint8_t>(written.begin(), written.begin() + 7), (std::vector<uint8_t>{1, 0xC3, 0xC5, 0xBD, 0xFB, 'A', 0}));
+    EXPECT_EQ(std::vector<uint8_t>(written.begin() + 69, written.begin() + 76), (std::vector<uint8_t>{0x01, 0xF6, 0, 10, 0, 0, 5}));
 
     const auto json = nlohmann::json::parse(identified.out, nullptr, false);
     ASSERT_FALSE(json.is_discarded()) << identified.out;

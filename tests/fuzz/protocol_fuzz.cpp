@@ -22,13 +22,8 @@
 #include "protocol/reassembly.h"
 #include "protocol/reply.h"
 
-#define CHECK(cond)                                                                     \
-    do {                                                                                \
-        if (!(cond)) {                                                                  \
-            std::fprintf(stderr, "invariant failed: %s (line %d)\n", #cond, __LINE__); \
-            std::abort();                                                               \
-        }                                                                               \
-    } while (0)
+#define CHECK(cond) \
+    ((cond) ? (void)0 : (std::fprintf(stderr, "invariant failed: %s (line %d)\n", #cond, __LINE__), std::abort()))
 
 namespace {
 

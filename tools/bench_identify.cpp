@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "driver.h"
+#include "tools/uidriver/driver.h"
 #include "resources/resource.h"
 #include "sim/sim_reader.h"
 #include "sim/sim_runner.h"

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "driver.h"
+#include "tools/uidriver/driver.h"
 #include "resources/resource.h"
 
 int main(int argc, char** argv) {

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "driver.h"
+#include "tools/uidriver/driver.h"
 
 #include <commctrl.h>
 

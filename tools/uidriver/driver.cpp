@@ -1,5 +1,5 @@
-// The driver side of the end-to-end tests; see driver.h.
-#include "driver.h"
+// Driving tavrolin.exe from another process; see driver.h.
+#include "tools/uidriver/driver.h"
 
 #include <commctrl.h>
 

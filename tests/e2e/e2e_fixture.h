@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,9 +20,8 @@
 #include "sim/sim_reader.h"
 #include "sim/sim_runner.h"
 
-// Generous bounds: the reply wait is three one-second ticks.
 constexpr int PAGE_TIMEOUT_MS = 8000;
-constexpr int REPLY_WAIT_MS = 6000;
+constexpr int REPLY_WAIT_MS = 6000;  // the reply wait is three one-second ticks
 
 const wchar_t* const TIMEOUT_TEXT = L"不能和设备正常通信，请检查设备是否上电";
 const wchar_t* const OPEN_FAILED_TEXT = L"打开串口失败";
@@ -31,18 +31,15 @@ const wchar_t* const CLOSE_PORT_TEXT = L"关闭串口";
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
-inline PageKind PageOfType(int deviceType) {
-    switch (deviceType) {
-    case DEVICE_TYPE_DUAL_ANTENNA: return PAGE_DUAL;
-    case DEVICE_TYPE_SINGLE_ANTENNA: return PAGE_SINGLE;
-    case DEVICE_TYPE_WIFI: return PAGE_WIFI;
-    case DEVICE_TYPE_BASIC: return PAGE_BASIC;
-    }
-    return PAGE_UNKNOWN;
+inline PageKind PageOfType(int type) {
+    return type == DEVICE_TYPE_DUAL_ANTENNA ? PAGE_DUAL : type == DEVICE_TYPE_SINGLE_ANTENNA ? PAGE_SINGLE
+         : type == DEVICE_TYPE_WIFI ? PAGE_WIFI : type == DEVICE_TYPE_BASIC ? PAGE_BASIC : PAGE_UNKNOWN;
 }
 
-// Empties controls the way a user does: address controls cleared, edits
-// and the rest set to "".
+inline bool Ticked(HWND page, int id) { return SendTo(Item(page, id), BM_GETCHECK) == BST_CHECKED; }
+inline bool Blank(HWND page, int id) { return SendTo(Item(page, id), IPM_ISBLANK) != 0; }
+
+// Empties controls the way a user does: address controls cleared, the rest set to "".
 inline void EmptyControls(HWND page, std::initializer_list<int> ids) {
     for (int id : ids) {
         wchar_t className[32] = L"";
@@ -52,6 +49,16 @@ inline void EmptyControls(HWND page, std::initializer_list<int> ids) {
     }
 }
 
+// The ids of the page's controls (1001-1027) that are disabled, or hidden.
+inline std::set<int> ControlsWhere(HWND page, bool hiddenInstead) {
+    std::set<int> ids;
+    for (int id = IDC_PORT_LIST; id <= IDC_RS485_BAUD; ++id) {
+        HWND item = Item(page, id);
+        if (item != nullptr && !(hiddenInstead ? IsWindowVisible(item) : IsWindowEnabled(item))) ids.insert(id);
+    }
+    return ids;
+}
+
 class ReaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -59,27 +66,24 @@ protected:
         simPort = EnvOr("TAV_SIM_PORT", "");
         if (appPort.empty() || simPort.empty()) GTEST_SKIP() << "no rig: TAV_APP_PORT/TAV_SIM_PORT unset";
     }
-
     void TearDown() override { StopAll(); }
 
-    // Ends the program and the reader, for a test that starts them again.
     void StopAll() {
         StopApp(&app);
         SimRunnerStop(runner);
         runner = nullptr;
     }
 
-    // Starts the reader of deviceType with a fault ("none", "silent",
-    // "late:500", ...; see SimParseFault) on the simulator's end.
-    void StartReader(int deviceType, const std::string& fault = "none", const std::string& port = "") {
+    // A reader of deviceType with a fault ("silent", "late:500", ...; see SimParseFault).
+    void StartReader(int deviceType, const std::string& fault = "none") {
         SimReader reader;
         SimInit(&reader, deviceType);
         std::string error;
         ASSERT_TRUE(SimParseFault(fault, &reader.fault, &error)) << error;
         SimRunnerOptions options;
-        options.port = port.empty() ? simPort : port;
+        options.port = simPort;
         runner = SimRunnerStart(options, reader, &error);
-        ASSERT_NE(runner, nullptr) << "simulated reader on " << options.port << ": " << error;
+        ASSERT_NE(runner, nullptr) << "simulated reader on " << simPort << ": " << error;
     }
 
     void SetFault(const std::string& fault) {
@@ -89,11 +93,13 @@ protected:
         SimRunnerUpdate(runner, [&](SimReader* r) { r->fault = plan; });
     }
 
-    void SetField(const std::string& name, const std::string& value) {
-        std::string error;
-        bool ok = false;
-        SimRunnerUpdate(runner, [&](SimReader* r) { ok = SimSetField(r, name, value, &error); });
-        ASSERT_TRUE(ok) << name << ": " << error;
+    void SetFields(const Fields& fields) {
+        for (const auto& f : fields) {
+            std::string error;
+            bool ok = false;
+            SimRunnerUpdate(runner, [&](SimReader* r) { ok = SimSetField(r, f.first, f.second, &error); });
+            ASSERT_TRUE(ok) << f.first << ": " << error;
+        }
     }
 
     void Launch(const std::vector<std::pair<std::wstring, std::wstring>>& env = {}) {
@@ -102,36 +108,33 @@ protected:
         ASSERT_NE(page, nullptr);
     }
 
-    // Chooses the program's end of the cable and presses the port button.
-    void OpenAppPort(const std::string& port = "") {
-        const std::wstring name = Widen(port.empty() ? appPort : port);
-        ASSERT_TRUE(WaitFor([&] { return SelectComboText(Item(page, IDC_PORT_LIST), name); }, 3000))
+    void OpenAppPort() {
+        ASSERT_TRUE(WaitFor([&] { return SelectComboText(Item(page, IDC_PORT_LIST), Widen(appPort)); }, 3000))
             << "port missing from the list";
         Click(Item(page, IDC_PORT_BUTTON));
     }
 
-    // Types a port name into the list's edit (no entry selected) and
-    // presses the port button.
+    // A name typed into the list's edit, no entry selected, then the port button.
     void OpenTypedPort(const std::wstring& name) {
         SelectCombo(Item(page, IDC_PORT_LIST), -1);
         SetText(Item(page, IDC_PORT_LIST), name);
         Click(Item(page, IDC_PORT_BUTTON));
     }
 
-    // A reader of deviceType (with these fields) identified from a fresh
-    // start: its device page, or nullptr after a failed assertion.
+    // A reader identified from a fresh start, its device page Ready (nullptr after a failure).
     HWND IdentifyReader(int deviceType, const Fields& fields = {}, const std::string& fault = "none") {
         StartReader(deviceType, fault);
-        for (const auto& f : fields) SetField(f.first, f.second);
+        if (!HasFatalFailure()) SetFields(fields);
         if (!HasFatalFailure()) Launch();
         if (!HasFatalFailure()) OpenAppPort();
         if (HasFatalFailure()) return nullptr;
         HWND device = WaitPageOfKind(app.main, PageOfType(deviceType), PAGE_TIMEOUT_MS);
         EXPECT_NE(device, nullptr) << "no " << PageKindName(PageOfType(deviceType));
+        if (device != nullptr && !WaitFor([&] { return IsWindowEnabled(Item(device, IDC_APPLY)) != FALSE; }, 3000))
+            return nullptr;
         return device;
     }
 
-    // Presses the port button of p and waits for it to read `then`.
     bool PressPortButton(HWND p, const wchar_t* then) {
         Click(Item(p, IDC_PORT_BUTTON));
         return ButtonReads(p, then);
@@ -140,13 +143,34 @@ protected:
         return WaitFor([&] { return ItemText(p, IDC_PORT_BUTTON) == text; }, timeoutMs);
     }
 
-    // The frames the reader received, and the payload of the last one.
-    int FramesReceived() { return static_cast<int>(SimRunnerFrames(runner).size()); }
-    std::vector<uint8_t> LastPayload() {
+    // Presses Apply and answers the box: its text (empty: none came). Hiding a
+    // box keeps the program's window thread busy a while on the bare X server,
+    // so wait for it before the next step.
+    std::wstring Apply(HWND p) {
+        SimRunnerClearFrames(runner);
+        Click(Item(p, IDC_APPLY));
+        const std::wstring answer = AnswerMessageBox(app, REPLY_WAIT_MS);
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(p, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
+        return answer;
+    }
+    // An Apply that must succeed with one well-formed write: its record.
+    std::vector<uint8_t> ApplyRecord(HWND p) {
+        EXPECT_EQ(Apply(p), CONFIG_DONE_TEXT);
         const std::vector<SimReceivedFrame> frames = SimRunnerFrames(runner);
+        EXPECT_EQ(frames.size(), 1u) << "frames for one Apply";
         if (frames.empty() || frames.back().raw.size() < FRAME_HEADER_SIZE) return {};
+        EXPECT_TRUE(frames.back().command == CMD_WRITE_CONFIG && frames.back().crcOk);
         return std::vector<uint8_t>(frames.back().raw.begin() + FRAME_HEADER_SIZE, frames.back().raw.end());
     }
+    // An Apply that must be refused: the one message shown; nothing is sent.
+    std::wstring ApplyRefused(HWND p) {
+        const std::wstring answer = Apply(p);
+        EXPECT_EQ(FramesReceived(), 0) << "a refused Apply sent a frame";
+        return answer;
+    }
+
+    int FramesReceived() { return static_cast<int>(SimRunnerFrames(runner).size()); }
 
     std::string appPort, simPort;
     AppProcess app;

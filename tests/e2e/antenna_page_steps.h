@@ -15,11 +15,6 @@ namespace antenna_steps {
 const wchar_t* const kModeWait = L"等待平台连接（默认）";
 const wchar_t* const kModeConnect = L"主动连接平台";
 
-// The password and platform controls: shown in mode 1 only.
-const std::set<int> kModeOneControls = {IDC_PASSWORD_LABEL, IDC_PASSWORD,          IDC_EYE,
-                                        IDC_PLATFORM_IP_LABEL, IDC_PLATFORM_IP, IDC_PLATFORM_PORT_LABEL,
-                                        IDC_PLATFORM_PORT};
-
 inline uint32_t Ip(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
     return (uint32_t(a) << 24) | (uint32_t(b) << 16) | (uint32_t(c) << 8) | d;
 }

@@ -31,6 +31,12 @@ const wchar_t* const CLOSE_PORT_TEXT = L"关闭串口";
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
+const std::set<int> kAddresses = {IDC_IP_ADDRESS, IDC_SUBNET_MASK, IDC_GATEWAY};
+// The password and platform controls: shown in mode 1 only.
+const std::set<int> kModeOneControls = {IDC_PASSWORD_LABEL,    IDC_PASSWORD,      IDC_EYE,
+                                        IDC_PLATFORM_IP_LABEL, IDC_PLATFORM_IP,   IDC_PLATFORM_PORT_LABEL,
+                                        IDC_PLATFORM_PORT};
+
 inline PageKind PageOfType(int type) {
     return type == DEVICE_TYPE_DUAL_ANTENNA ? PAGE_DUAL : type == DEVICE_TYPE_SINGLE_ANTENNA ? PAGE_SINGLE
          : type == DEVICE_TYPE_WIFI ? PAGE_WIFI : type == DEVICE_TYPE_BASIC ? PAGE_BASIC : PAGE_UNKNOWN;

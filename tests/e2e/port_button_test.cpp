@@ -5,10 +5,8 @@
 
 namespace {
 
-const std::set<int> kAddresses = {IDC_IP_ADDRESS, IDC_SUBNET_MASK, IDC_GATEWAY};
-const std::set<int> kPlatform = {IDC_PASSWORD, IDC_EYE, IDC_PLATFORM_IP, IDC_PLATFORM_PORT};
-const std::set<int> kModeOne = {IDC_PASSWORD_LABEL,    IDC_PASSWORD,      IDC_EYE,          IDC_PLATFORM_IP_LABEL,
-                                IDC_PLATFORM_IP,       IDC_PLATFORM_PORT_LABEL, IDC_PLATFORM_PORT};
+// The mode 1 controls a user edits.
+const std::set<int> kModeOneEdits = {IDC_PASSWORD, IDC_EYE, IDC_PLATFORM_IP, IDC_PLATFORM_PORT};
 
 std::set<int> Join(std::set<int> a, const std::set<int>& b) {
     a.insert(b.begin(), b.end());
@@ -17,7 +15,7 @@ std::set<int> Join(std::set<int> a, const std::set<int>& b) {
 
 struct PageRow {
     int type, otherType;
-    std::set<int> greyedModeZero;  // closing in mode 1 greys kPlatform too
+    std::set<int> greyedModeZero;  // closing in mode 1 greys kModeOneEdits too
     bool modeZeroHidesPlatform;    // false: the page shows mode 1 whatever the reader says
     const wchar_t* nameAfterModeZeroReply;
 };
@@ -37,7 +35,7 @@ TEST_P(PortButton, ClosingGreysOpeningEmptiesAndAnotherTypeReinitialisesInPlace)
         ASSERT_TRUE(WaitFor([&] { return Ticked(device, IDC_DUAL_ANTENNA); }, 2000));
     }
 
-    const std::set<int> greyedModeOne = row.modeZeroHidesPlatform ? Join(row.greyedModeZero, kPlatform)
+    const std::set<int> greyedModeOne = row.modeZeroHidesPlatform ? Join(row.greyedModeZero, kModeOneEdits)
                                                                   : row.greyedModeZero;
     ASSERT_TRUE(PressPortButton(device, OPEN_PORT_TEXT));
     EXPECT_EQ(ControlsWhere(device, false), greyedModeOne);
@@ -61,7 +59,7 @@ TEST_P(PortButton, ClosingGreysOpeningEmptiesAndAnotherTypeReinitialisesInPlace)
     if (Item(device, IDC_DUAL_ANTENNA) != nullptr) {
         EXPECT_FALSE(Ticked(device, IDC_DUAL_ANTENNA));
     }
-    EXPECT_EQ(ControlsWhere(device, true), Join(kModeOne, {IDC_NAME_LABEL, IDC_NAME_OR_ID}));
+    EXPECT_EQ(ControlsWhere(device, true), Join(kModeOneControls, {IDC_NAME_LABEL, IDC_NAME_OR_ID}));
     EXPECT_EQ(ControlsWhere(device, false), Join(greyedModeOne, {IDC_PORT_LIST}));
     EXPECT_EQ(ItemText(device, IDC_NAME_OR_ID), L"reader01") << "hidden, not emptied";
 
@@ -74,7 +72,7 @@ TEST_P(PortButton, ClosingGreysOpeningEmptiesAndAnotherTypeReinitialisesInPlace)
     EXPECT_EQ(ItemText(device, IDC_IP_ADDRESS), L"10.1.2.3");
     EXPECT_EQ(ItemText(device, IDC_NAME_OR_ID), row.nameAfterModeZeroReply);
     EXPECT_EQ(ControlsWhere(device, false), std::set<int>{IDC_PORT_LIST});
-    EXPECT_EQ(ControlsWhere(device, true), row.modeZeroHidesPlatform ? kModeOne : std::set<int>{});
+    EXPECT_EQ(ControlsWhere(device, true), row.modeZeroHidesPlatform ? kModeOneControls : std::set<int>{});
 
     // Closing in mode 0 leaves the hidden platform controls enabled.
     ASSERT_TRUE(PressPortButton(device, OPEN_PORT_TEXT));
@@ -93,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
                 Join(Join(kAntennaCommon, {IDC_ANTENNA1_BAUD, IDC_DUAL_ANTENNA, IDC_DUAL_WARNING}),
                      {IDC_WIFI_SSID, IDC_WIFI_PASSWORD, IDC_DHCP}),
                 true, L"77"},
-        PageRow{DEVICE_TYPE_BASIC, DEVICE_TYPE_WIFI, Join(Join(kAddresses, kPlatform), {IDC_NAME_OR_ID, IDC_APPLY}),
+        PageRow{DEVICE_TYPE_BASIC, DEVICE_TYPE_WIFI, Join(Join(kAddresses, kModeOneEdits), {IDC_NAME_OR_ID, IDC_APPLY}),
                 false, L"reader01"}),
     [](const ::testing::TestParamInfo<PageRow>& info) { return std::string(PageKindName(PageOfType(info.param.type))); });
 

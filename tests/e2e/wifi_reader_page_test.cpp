@@ -14,9 +14,6 @@ namespace {
 const wchar_t* const IP_INVALID = L"IP格式不对";
 const wchar_t* const NAME_LABEL = L"设备名称：";
 const wchar_t* const ID_LABEL = L"设备ID：";
-const std::set<int> kAddresses = {IDC_IP_ADDRESS, IDC_SUBNET_MASK, IDC_GATEWAY};
-const std::set<int> kPlatform = {IDC_PASSWORD_LABEL, IDC_PASSWORD,      IDC_EYE,          IDC_PLATFORM_IP_LABEL,
-                                 IDC_PLATFORM_IP,    IDC_PLATFORM_PORT_LABEL, IDC_PLATFORM_PORT};
 
 // A record as the reader should receive it, built field by field.
 struct Expected {
@@ -65,7 +62,7 @@ protected:
         SendTo(wifi, WM_COMMAND, MAKEWPARAM(IDC_CONNECT_MODE, CBN_SELCHANGE), reinterpret_cast<LPARAM>(C(IDC_CONNECT_MODE)));
     }
     void ExpectPlatformShown(bool shown) {
-        EXPECT_EQ(ControlsWhere(wifi, true), shown ? std::set<int>{} : kPlatform);
+        EXPECT_EQ(ControlsWhere(wifi, true), shown ? std::set<int>{} : kModeOneControls);
     }
 
     // Sends an information reply as if the reader had spoken on its own:

@@ -136,8 +136,8 @@ protected:
         if (HasFatalFailure()) return nullptr;
         HWND device = WaitPageOfKind(app.main, PageOfType(deviceType), PAGE_TIMEOUT_MS);
         EXPECT_NE(device, nullptr) << "no " << PageKindName(PageOfType(deviceType));
-        if (device != nullptr && !WaitFor([&] { return IsWindowEnabled(Item(device, IDC_APPLY)) != FALSE; }, 3000))
-            return nullptr;
+        if (device == nullptr) return nullptr;
+        EXPECT_TRUE(WaitFor([&] { return IsWindowEnabled(Item(device, IDC_APPLY)) != FALSE; }, 3000)) << "not Ready";
         return device;
     }
 
@@ -173,6 +173,7 @@ protected:
     std::wstring ApplyRefused(HWND p) {
         const std::wstring answer = Apply(p);
         EXPECT_EQ(FramesReceived(), 0) << "a refused Apply sent a frame";
+        EXPECT_EQ(FindMessageBox(app), nullptr) << "a second message followed";
         return answer;
     }
 

@@ -137,6 +137,22 @@ TEST_F(BasicPage, UnansweredApplyTimesOutAndASecondReplyReinitialises) {
     EXPECT_EQ(ComboCount(Item(device, IDC_PORT_LIST)), portsListed) << "ports listed twice";
     EXPECT_EQ(Text(Item(device, IDC_PORT_LIST)), Widen(appPort));
     EXPECT_EQ(FindMessageBox(app), nullptr);
+
+    // A reply that arrives while the time-out message is up re-initialises
+    // the page; dismissing the message then must not close the port again.
+    SetFault("late:3600");
+    ASSERT_TRUE(PressPortButton(device, OPEN_PORT_TEXT));
+    ASSERT_TRUE(PressPortButton(device, CLOSE_PORT_TEXT));
+    box = WaitMessageBox(app, REPLY_WAIT_MS);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(MessageBoxText(box), TIMEOUT_TEXT);
+    ASSERT_TRUE(WaitFor([&] { return ItemText(device, IDC_VERSION) == L"V2.1.8"; }, 3000)) << "no late reply";
+    PressOk(box);
+    std::this_thread::sleep_for(milliseconds(500));
+    EXPECT_EQ(ItemText(device, IDC_PORT_BUTTON), CLOSE_PORT_TEXT);
+    SetFault("none");
+    FillValid();
+    EXPECT_EQ(Apply(device), CONFIG_DONE_TEXT);
 }
 
 TEST_F(BasicPage, FailedReopeningIsSilentAndApplyTimesOut) {

@@ -28,24 +28,14 @@ Overlay Settings(std::initializer_list<const char*> sets) {
 TEST(CliDocument, BadDocumentsAreRefusedWithTheirExitCodeOnOneLine) {
     const struct { std::string text; int exitCode; const char* says; } cases[] = {
         {"", EXIT_USAGE, "not valid JSON"},
-        {"[1, 2]", EXIT_USAGE, "expected a JSON object"},
-        {R"({"deviceType": 1, "fields": {}})", EXIT_USAGE, "formatVersion"},
-        {R"({"formatVersion": 2, "deviceType": 1, "fields": {}})", EXIT_USAGE, "not supported"},
+        {HEAD + R"({"deviceName": "x")", EXIT_USAGE, "not valid JSON"},
         {R"({"formatVersion": 1, "deviceType": 9, "fields": {}})", EXIT_USAGE, "not a reader type"},
-        {R"({"formatVersion": 1, "deviceType": 1})", EXIT_USAGE, "\"fields\""},
-        {HEAD + R"({}, "extra": 0})", EXIT_USAGE, "unknown key \"extra\""},
         {HEAD + R"({"deviceNmae": "x"}})", EXIT_USAGE, "unknown field \"deviceNmae\""},
         {HEAD + R"({"wifiSsid": "x"}})", EXIT_USAGE, "has no field wifiSsid"},
         {HEAD + R"({"platformPort": "502"}})", EXIT_USAGE, "platformPort must be a port number"},
         {HEAD + R"({"platformPort": 65536}})", EXIT_REFUSED, "platformPort"},
-        {HEAD + R"({"ipAddress": "10.0.0.256"}})", EXIT_USAGE, "ipAddress"},
-        {HEAD + R"({"rs485Baud": 4}})", EXIT_REFUSED, "9600"},
-        {HEAD + R"({"dualAntennaMode": 1}})", EXIT_USAGE, "true or false"},
-        {HEAD + R"({"deviceId": 2147483648}})", EXIT_REFUSED, "deviceId"},
-        {HEAD + R"({"deviceName": "123456789012345678901234567890"}})", EXIT_REFUSED, "at most 29"},
         {HEAD + R"({"deviceName": "名字名字名字名字名字名字名字名字"}})", EXIT_REFUSED, "32 bytes in GBK"},
         {HEAD + R"({"deviceName": "😀"}})", EXIT_REFUSED, "cannot store"},
-        {HEAD + R"({"deviceName": {"hex": "41G"}}})", EXIT_USAGE, "hex"},
         {HEAD + R"({"deviceName": "a\u0000b"}})", EXIT_REFUSED, "NUL"},
     };
     for (const auto& c : cases) {
@@ -58,10 +48,8 @@ TEST(CliDocument, BadDocumentsAreRefusedWithTheirExitCodeOnOneLine) {
 
 TEST(CliDocument, SettingsAreCheckedLikeDocumentFields) {
     const struct { const char* assignment; int fileType; int exitCode; } cases[] = {
-        {"deviceName", -1, EXIT_USAGE},        {"=x", -1, EXIT_USAGE},
-        {"nosuch=1", -1, EXIT_USAGE},          {"platformPort=502x", -1, EXIT_USAGE},
-        {"platformPort= 502", -1, EXIT_USAGE}, {"platformPort=99999", -1, EXIT_REFUSED},
-        {"dhcpEnabled=maybe", -1, EXIT_USAGE}, {"antenna0Baud=1200", -1, EXIT_REFUSED},
+        {"deviceName", -1, EXIT_USAGE},        {"nosuch=1", -1, EXIT_USAGE},
+        {"platformPort= 502", -1, EXIT_USAGE}, {"antenna0Baud=1200", -1, EXIT_REFUSED},
         {"rs485Baud=9600", DEVICE_TYPE_SINGLE_ANTENNA, EXIT_USAGE},  // against the file's type at once
     };
     for (const auto& c : cases) {
@@ -72,10 +60,6 @@ TEST(CliDocument, SettingsAreCheckedLikeDocumentFields) {
             << c.assignment;
         EXPECT_EQ(error.exitCode, c.exitCode) << c.assignment;
     }
-    const Overlay overlay = Settings({"deviceName=门禁A", "deviceId=-2147483648", "ipAddress="});
-    EXPECT_EQ(overlay.values[F_DEVICE_NAME].text, "\xC3\xC5\xBD\xFB" "A");
-    EXPECT_EQ(overlay.values[F_DEVICE_ID].number, INT32_MIN);
-    EXPECT_TRUE(overlay.values[F_IP_ADDRESS].addressBlank);
 }
 
 // An exported document applied unchanged writes what an unchanged Apply
@@ -91,8 +75,7 @@ TEST(CliDocument, UnchangedDocumentWritesThePagesRecord) {
             ASSERT_TRUE(ParseDocument(DocumentFromStore(store).dump(), "export", &overlay, &error)) << error.message;
             const ApplyResult fromDocument = RunApplyChain(type, FormWithOverlay(type, view, overlay));
             ASSERT_TRUE(fromDocument.ok) << type << " " << fromDocument.message;
-            EXPECT_EQ(fromDocument.record, RunApplyChain(type, FormWithOverlay(type, view, Overlay())).record)
-                << "type " << type << " mode " << int(mode);
+            EXPECT_EQ(fromDocument.record, RunApplyChain(type, FormWithOverlay(type, view, Overlay())).record) << int(mode);
             EXPECT_TRUE(VerifyWritten(type, fromDocument.record, store).empty()) << type;
         }
     }
@@ -103,10 +86,8 @@ TEST(CliDocument, ExportKeepsTheTypesFieldsAndTheirKinds) {
     store.payload[DI_ANTENNA1_BAUD] = 9;  // no selection on the page
     const auto fields = FieldsFromStore(store);
     EXPECT_EQ(fields["wifiSsid"], "办公");
-    EXPECT_EQ(fields["platformIp"], "192.168.1.10");
     EXPECT_EQ(fields["antenna0Baud"], 38400);
     EXPECT_TRUE(fields["antenna1Baud"].is_null());
-    EXPECT_EQ(fields["deviceId"], 77);
     EXPECT_FALSE(fields.contains("rs485Baud"));
 
     // Bytes that are no GBK text survive as hex and are read back as such.
@@ -134,16 +115,11 @@ TEST(CliDocument, DeviceIdAndModeFollowThePage) {
     PageForm form = FormWithOverlay(1, view, Overlay());
     ASSERT_TRUE(RunApplyChain(1, form).ok);
     EXPECT_NE(MissingSelection(1, form).find("rs485Baud"), std::string::npos);
-    // A setting the chosen mode hides is reported from the command line ...
+    // A setting the chosen mode hides is reported from the command line.
     const Overlay overlay = Settings({"rs485Baud=9600", "connectMode=0", "deviceName=ignored"});
     form = FormWithOverlay(1, view, overlay);
     EXPECT_EQ(MissingSelection(1, form), "");
     EXPECT_NE(IgnoredSetting(1, form, overlay).find("connectMode=1"), std::string::npos);
-    // ... and passed over in a document, as on the page.
-    Overlay fromFile;
-    InputError error;
-    ASSERT_TRUE(ParseDocument(HEAD + R"({"connectMode": 0, "deviceName": "x"}})", "f", &fromFile, &error));
-    EXPECT_EQ(IgnoredSetting(1, FormWithOverlay(1, view, fromFile), fromFile), "");
 }
 
 TEST(CliDocument, VerificationComparesWhatThePageShowsForTheWrittenMode) {
@@ -162,17 +138,11 @@ TEST(CliDocument, VerificationComparesWhatThePageShowsForTheWrittenMode) {
     EXPECT_TRUE(VerifyWritten(3, written.record, after).empty());
 
     WriteU32BE(after.payload + DI_WIFI_DEVICE_ID, 78);
-    after.payload[DI_ANTENNA0_BAUD] = 3;
-    EXPECT_EQ(VerifyWritten(3, written.record, after),
-              (std::vector<std::string>{"antenna0Baud: wrote 38400, the reader reports 57600",
-                                        "deviceId: wrote 77, the reader reports 78"}));
-    after.deviceType = DEVICE_TYPE_BASIC;
-    EXPECT_NE(VerifyWritten(3, written.record, after)[0].find("type 52"), std::string::npos);
+    EXPECT_EQ(VerifyWritten(3, written.record, after), std::vector<std::string>{"deviceId: wrote 77, the reader reports 78"});
 }
 
 TEST(CliText, GbkConversionRefusesWhatItCannotCarry) {
     std::string gbk, utf8;
-    EXPECT_FALSE(Utf8ToGbk("\xF0\x9F\x98\x80", &gbk));  // no GBK code
     EXPECT_FALSE(Utf8ToGbk("\xC3", &gbk));              // broken UTF-8
     EXPECT_FALSE(GbkToUtf8("\xB0", &utf8));             // lead byte without its trail
     EXPECT_EQ(GbkForDisplay("\xFF\x01"), "hex:FF01");

@@ -12,27 +12,9 @@
 
 #include "cli/exit_codes.h"
 #include "protocol/frame.h"
-#include "sim/sim_reader.h"
 #include "sim/sim_runner.h"
 
-#ifndef TAV_CLI_EXE
-#define TAV_CLI_EXE ""
-#endif
-
 namespace {
-
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
-
-// A path of the build ("/work/...") as Wine sees it ("Z:\work\...").
-std::string DosPath(std::string path) {
-    if (!path.empty() && path[0] == '/') path = "Z:" + path;
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return path;
-}
 
 std::wstring Widen(const std::string& utf8) {
     const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
@@ -41,81 +23,68 @@ std::wstring Widen(const std::string& utf8) {
     return wide;
 }
 
-struct CliRun {
-    int exitCode = -1;
-    std::string out;
-};
-
-// Runs the program with args (UTF-8), standard output to a file; bounded.
-CliRun RunCli(const std::string& args, const std::string& outFile) {
-    CliRun run;
+// Runs the program (its build path as Wine sees it, "Z:\...") with args, standard
+// output to outFile; returns the exit code, or -1 when it could not start.
+int RunCli(const std::string& args, const std::string& outFile, std::string* out) {
+    std::string exe = std::string("Z:") + TAV_CLI_EXE;
+    for (char& c : exe) c = c == '/' ? '\\' : c;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE out = CreateFileW(Widen(outFile).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (out == INVALID_HANDLE_VALUE) return run;
+    HANDLE file = CreateFileW(Widen(outFile).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return -1;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out;
+    startup.hStdOutput = file;
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    const std::wstring exe = Widen(DosPath(TAV_CLI_EXE));
-    std::wstring commandLine = L"\"" + exe + L"\" " + Widen(args);
+    std::wstring commandLine = L"\"" + Widen(exe) + L"\" " + Widen(args);
     PROCESS_INFORMATION process = {};
-    if (CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                       &process)) {
+    DWORD code = static_cast<DWORD>(-1);
+    if (CreateProcessW(Widen(exe).c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
         if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 99);
-        DWORD code = 0;
         GetExitCodeProcess(process.hProcess, &code);
-        run.exitCode = static_cast<int>(code);
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
-    CloseHandle(out);
+    CloseHandle(file);
     std::ifstream in(outFile, std::ios::binary);
-    run.out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return run;
+    out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return static_cast<int>(code);
 }
 
 }  // namespace
 
 TEST(CliUnderWine, ExportApplyIdentifyOnTheRigsCable) {
-    const std::string appPort = Env("TAV_APP_PORT"), simPort = Env("TAV_SIM_PORT");
-    if (appPort.empty() || simPort.empty()) GTEST_SKIP() << "no rig: TAV_APP_PORT/TAV_SIM_PORT unset";
-
+    const char* appPort = std::getenv("TAV_APP_PORT");
+    const char* simPort = std::getenv("TAV_SIM_PORT");
+    if (!appPort || !simPort || !*appPort || !*simPort) GTEST_SKIP() << "no rig: TAV_APP_PORT/TAV_SIM_PORT unset";
     SimReader reader;
     SimInit(&reader, DEVICE_TYPE_BASIC);
     SimRunnerOptions options;
     options.port = simPort;
-    std::string error;
+    std::string error, out;
     SimRunner* runner = SimRunnerStart(options, reader, &error);
     ASSERT_NE(runner, nullptr) << simPort << ": " << error;
 
     char folder[MAX_PATH];
     GetTempPathA(sizeof folder, folder);
-    const std::string doc = std::string(folder) + "tav-cli-e2e.json";
-    const std::string out = std::string(folder) + "tav-cli-e2e.out";
-
-    CliRun exported = RunCli("export --port " + appPort + " -o \"" + doc + "\"", out);
-    EXPECT_EQ(exported.exitCode, EXIT_OK);
-    CliRun applied = RunCli("--trace apply --port " + appPort + " \"" + doc +
-                             "\" --set deviceName=门禁A --set ipAddress=10.0.0.5 --set platformPort=502",
-                         out);
-    EXPECT_EQ(applied.exitCode, EXIT_OK) << applied.out;
-    CliRun identified = RunCli("--json identify --port " + appPort, out);
-    EXPECT_EQ(identified.exitCode, EXIT_OK);
+    const std::string doc = std::string(folder) + "tav-cli-e2e.json", outFile = std::string(folder) + "tav-cli-e2e.out";
+    const std::string port = std::string(" --port ") + appPort;
+    EXPECT_EQ(RunCli("export" + port + " -o \"" + doc + "\"", outFile, &out), EXIT_OK);
+    EXPECT_EQ(RunCli("--trace apply" + port + " \"" + doc + "\" --set deviceName=门禁A --set ipAddress=10.0.0.5 --set platformPort=502",
+                     outFile, &out), EXIT_OK) << out;
+    EXPECT_EQ(RunCli("--json identify" + port, outFile, &out), EXIT_OK);
 
     std::vector<uint8_t> written;
     for (const SimReceivedFrame& f : SimRunnerFrames(runner))
         if (f.command == CMD_WRITE_CONFIG) written.assign(f.raw.begin() + FRAME_HEADER_SIZE, f.raw.end());
     SimRunnerStop(runner);
-
     ASSERT_EQ(written.size(), 93u);
     EXPECT_EQ(std::vector<uint8_t>(written.begin(), written.begin() + 7), (std::vector<uint8_t>{1, 0xC3, 0xC5, 0xBD, 0xFB, 'A', 0}));
     EXPECT_EQ(std::vector<uint8_t>(written.begin() + 69, written.begin() + 76), (std::vector<uint8_t>{0x01, 0xF6, 0, 10, 0, 0, 5}));
-
-    const auto json = nlohmann::json::parse(identified.out, nullptr, false);
-    ASSERT_FALSE(json.is_discarded()) << identified.out;
+    const auto json = nlohmann::json::parse(out, nullptr, false);
+    ASSERT_FALSE(json.is_discarded()) << out;
     EXPECT_EQ(json["fields"]["deviceName"], "门禁A");
     EXPECT_EQ(json["fields"]["ipAddress"], "10.0.0.5");
 }

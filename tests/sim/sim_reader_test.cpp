@@ -125,7 +125,7 @@ TEST(SimReader, FieldsAreSetByNameAndBadValuesRefused) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(SimSetField(&sim, c.name, c.value, &error), c.shown != nullptr) << c.name << "=" << c.value;
-        if (c.shown) EXPECT_EQ(SimGetField(&sim, c.name), c.shown);
+        if (c.shown) { EXPECT_EQ(SimGetField(&sim, c.name), c.shown); }
     }
     const auto actions = Feed(&sim, kQuery);
     ASSERT_EQ(actions.size(), 1u);

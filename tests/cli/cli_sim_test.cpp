@@ -136,19 +136,23 @@ TEST_F(CliOnSim, RoundTripsWriteTheExactRecordForEveryType) {
 }
 
 TEST_F(CliOnSim, EveryFailureEndsWithItsExitCode) {
-    const struct { int type; std::string fault; std::function<void(SimReader*)> tweak; std::vector<std::string> sets;
+    Overlay otherType;
+    otherType.deviceType = DEVICE_TYPE_SINGLE_ANTENNA;
+    const struct { int type; std::string fault; std::function<void(SimReader*)> tweak; CliCommand command; Overlay overlay;
                    int exitCode; const char* says; } cases[] = {
-        {DEVICE_TYPE_DUAL_ANTENNA, "none", {}, {}, EXIT_OK, ""},
-        {DEVICE_TYPE_DUAL_ANTENNA, "silent", {}, {}, EXIT_TIMEOUT, "no information reply within 3 s"},
-        {DEVICE_TYPE_DUAL_ANTENNA, "bad-crc", {}, {}, EXIT_TIMEOUT, "bad CRC"},
-        {DEVICE_TYPE_DUAL_ANTENNA, "unknown-type:7", {}, {}, EXIT_UNSUPPORTED, "device type 7"},
-        {DEVICE_TYPE_DUAL_ANTENNA, "none", [](SimReader* r) { r->protocolVersion = 0; }, {}, EXIT_UNSUPPORTED, "网络读卡器版本低"},
-        {DEVICE_TYPE_DUAL_ANTENNA, "hangup:1000", {}, {}, EXIT_LINE_LOST, "line was lost"},
-        {DEVICE_TYPE_DUAL_ANTENNA, "none", {}, {"connectMode=1", "platformIp=", "deviceName="}, EXIT_REFUSED,
-         "平台IP格式不对"},
+        {DEVICE_TYPE_DUAL_ANTENNA, "none", {}, CMD_IDENTIFY, {}, EXIT_OK, ""},
+        {DEVICE_TYPE_DUAL_ANTENNA, "silent", {}, CMD_IDENTIFY, {}, EXIT_TIMEOUT, "no information reply within 3 s"},
+        {DEVICE_TYPE_DUAL_ANTENNA, "bad-crc", {}, CMD_IDENTIFY, {}, EXIT_TIMEOUT, "bad CRC"},
+        {DEVICE_TYPE_DUAL_ANTENNA, "unknown-type:7", {}, CMD_IDENTIFY, {}, EXIT_UNSUPPORTED, "device type 7"},
+        {DEVICE_TYPE_DUAL_ANTENNA, "none", [](SimReader* r) { r->protocolVersion = 0; }, CMD_IDENTIFY, {}, EXIT_UNSUPPORTED, "网络读卡器版本低"},
+        {DEVICE_TYPE_DUAL_ANTENNA, "hangup:1000", {}, CMD_IDENTIFY, {}, EXIT_LINE_LOST, "line was lost"},
+        {DEVICE_TYPE_DUAL_ANTENNA, "none", {}, CMD_APPLY, Settings({"connectMode=1", "platformIp=", "deviceName="}),
+         EXIT_REFUSED, "平台IP格式不对"},
+        {DEVICE_TYPE_DUAL_ANTENNA, "none", {}, CMD_APPLY, otherType, EXIT_REFUSED,
+         "single-antenna reader (type 2) but the reader is a dual-antenna"},
         // The record stops early: the pass phrase comes back cut.
-        {DEVICE_TYPE_WIFI, "none", [](SimReader* r) { r->infoLength = 140; }, {"wifiPassword=long pass phrase"},
-         EXIT_MISMATCH, "wifiPassword: wrote \"long pass phrase\", the reader reports \"lo\""},
+        {DEVICE_TYPE_WIFI, "none", [](SimReader* r) { r->infoLength = 140; }, CMD_APPLY,
+         Settings({"wifiPassword=long pass phrase"}), EXIT_MISMATCH, "wifiPassword: wrote \"long pass phrase\", the reader reports \"lo\""},
     };
     // All at once, each on its own reader: the time-outs overlap.
     std::vector<std::string> ports;
@@ -156,15 +160,13 @@ TEST_F(CliOnSim, EveryFailureEndsWithItsExitCode) {
     std::vector<PortResult> results(ports.size());
     std::vector<std::thread> threads;
     for (size_t i = 0; i < ports.size(); ++i)
-        threads.emplace_back([&, i] {
-            results[i] = Run(cases[i].sets.empty() ? CMD_IDENTIFY : CMD_APPLY, ports[i], Settings(cases[i].sets));
-        });
+        threads.emplace_back([&, i] { results[i] = Run(cases[i].command, ports[i], cases[i].overlay); });
     for (std::thread& t : threads) t.join();
     for (size_t i = 0; i < ports.size(); ++i) {
         EXPECT_EQ(results[i].exitCode, cases[i].exitCode) << i << ": " << results[i].message;
         EXPECT_TRUE(Says(results[i].message, cases[i].says)) << i << ": " << results[i].message;
     }
-    EXPECT_TRUE(Writes(6).empty());
+    EXPECT_TRUE(Writes(6).empty() && Writes(7).empty());
 }
 
 TEST_F(CliOnSim, ProgramExitCodesAndOneLineMessages) {

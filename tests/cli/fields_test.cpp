@@ -11,13 +11,6 @@ namespace {
 
 const std::string HEAD = R"({"formatVersion": 1, "deviceType": 1, "fields": )";
 
-InputError ParseError(const std::string& text) {
-    Overlay overlay;
-    InputError error;
-    EXPECT_FALSE(ParseDocument(text, "doc.json", &overlay, &error)) << text;
-    return error;
-}
-
 Overlay Settings(std::initializer_list<const char*> sets) {
     Overlay overlay;
     InputError error;
@@ -39,7 +32,9 @@ TEST(CliDocument, BadDocumentsAreRefusedWithTheirExitCodeOnOneLine) {
         {HEAD + R"({"deviceName": "a\u0000b"}})", EXIT_REFUSED, "NUL"},
     };
     for (const auto& c : cases) {
-        const InputError e = ParseError(c.text);
+        Overlay overlay;
+        InputError e;
+        EXPECT_FALSE(ParseDocument(c.text, "doc.json", &overlay, &e)) << c.text;
         EXPECT_EQ(e.exitCode, c.exitCode) << c.text << " -> " << e.message;
         EXPECT_NE(e.message.find(c.says), std::string::npos) << c.text << " -> " << e.message;
         EXPECT_EQ(e.message.find('\n'), std::string::npos) << e.message;

@@ -35,6 +35,19 @@ void PutText(Builder* b, size_t offset, const std::string& text) {
     CopyTextField(b->area + offset, CONFIG_TEXT_FIELD, text);
 }
 
+// A text the record needs: as read, cut to limit GBK bytes; empty fails
+// with message. Returns false at that failure.
+bool PutRequiredText(Builder* b, size_t offset, const std::string& read, size_t limit,
+                     const char* message) {
+    const std::string text = CutGbk(read, limit);
+    if (text.empty()) {
+        Fail(b, message);
+        return false;
+    }
+    PutText(b, offset, text);
+    return true;
+}
+
 // Platform address, port, name and password from the controls (mode 1).
 // Returns false at the first failed check.
 bool PutPlatformFields(Builder* b, const PageForm& form) {
@@ -51,20 +64,9 @@ bool PutPlatformFields(Builder* b, const PageForm& form) {
     }
     WriteU16BE(b->area + CR_PLATFORM_PORT, static_cast<uint16_t>(AtoiRules(port)));
 
-    const std::string name = CutGbk(form.nameOrId, SHORT_TEXT_LIMIT);
-    if (name.empty()) {
-        Fail(b, MSG_DEVICE_NAME_EMPTY);
-        return false;
-    }
-    PutText(b, CR_DEVICE_NAME, name);
-
-    const std::string password = CutGbk(form.password, SHORT_TEXT_LIMIT);
-    if (password.empty()) {
-        Fail(b, MSG_DEVICE_PASSWORD_EMPTY);
-        return false;
-    }
-    PutText(b, CR_DEVICE_PASSWORD, password);
-    return true;
+    return PutRequiredText(b, CR_DEVICE_NAME, form.nameOrId, SHORT_TEXT_LIMIT, MSG_DEVICE_NAME_EMPTY) &&
+           PutRequiredText(b, CR_DEVICE_PASSWORD, form.password, SHORT_TEXT_LIMIT,
+                           MSG_DEVICE_PASSWORD_EMPTY);
 }
 
 // The connection section of the pages with a mode combo box: selection 0
@@ -150,18 +152,9 @@ bool BuildWifi(Builder* b, const PageForm& form) {
     b->area[CR_ANTENNA1_BAUD] = SelectionByte(form.baud[BAUD_ANTENNA1]);
     b->area[CR_DUAL_ANTENNA_MODE] = form.dualAntenna ? 1 : 0;
 
-    const std::string ssid = CutGbk(form.wifiSsid, LONG_TEXT_LIMIT);
-    if (ssid.empty()) {
-        Fail(b, MSG_WIFI_SSID_EMPTY);
+    if (!PutRequiredText(b, CR_WIFI_SSID, form.wifiSsid, LONG_TEXT_LIMIT, MSG_WIFI_SSID_EMPTY) ||
+        !PutRequiredText(b, CR_WIFI_PASSWORD, form.wifiPassword, LONG_TEXT_LIMIT, MSG_WIFI_PASSWORD_EMPTY))
         return false;
-    }
-    PutText(b, CR_WIFI_SSID, ssid);
-    const std::string wifiPassword = CutGbk(form.wifiPassword, LONG_TEXT_LIMIT);
-    if (wifiPassword.empty()) {
-        Fail(b, MSG_WIFI_PASSWORD_EMPTY);
-        return false;
-    }
-    PutText(b, CR_WIFI_PASSWORD, wifiPassword);
     return !mode0 || PutDeviceId(b, form, CR_WIFI_DEVICE_ID);
 }
 

@@ -155,8 +155,9 @@ TEST(ApplyChain, TextsAreCutToTheirLimitsWithoutSplittingCharacters) {
     for (int type : kAllTypes) {
         const Bytes r = ApplyOk(type, f);
         EXPECT_EQ(Slice(r, 1, 64), Record(64).Text(0, forty.substr(0, 29)).Text(32, gbk15.substr(0, 28)).bytes) << type;
-        if (type == DEVICE_TYPE_WIFI)
+        if (type == DEVICE_TYPE_WIFI) {
             EXPECT_EQ(Slice(r, 89, 64), Record(64).Text(0, forty.substr(0, 31)).Text(32, gbk15 + "x").bytes);
+        }
     }
 }
 

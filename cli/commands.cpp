@@ -6,7 +6,7 @@
 
 #include "cli/exit_codes.h"
 #include "cli/session.h"
-#include "cli/text_codec.h"
+#include "document/text_codec.h"
 #include "forms/page_form.h"
 #include "forms/page_view.h"
 #include "serial/line.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/fields.h"
+#include "document/fields.h"
 
 enum CliCommand { CMD_IDENTIFY, CMD_EXPORT, CMD_APPLY };
 

@@ -2,6 +2,8 @@
 // the code of the first port, in the order given, that did not succeed.
 #pragma once
 
+#include "document/fields.h"
+
 enum ExitCode {
     EXIT_OK = 0,
     EXIT_FAILURE_OTHER = 1,   // e.g. an output file that cannot be written
@@ -15,3 +17,7 @@ enum ExitCode {
 };
 
 const char* ExitCodeName(int code);
+
+// A refused document or --set value exits with the code its kind names.
+static_assert(int(EXIT_USAGE) == int(INPUT_MALFORMED) && int(EXIT_REFUSED) == int(INPUT_REFUSED),
+              "input errors exit with their own codes");

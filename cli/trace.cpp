@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <mutex>
 
-#include "cli/fields.h"
-#include "cli/text_codec.h"
+#include "document/fields.h"
+#include "document/text_codec.h"
 #include "protocol/bytes.h"
 #include "protocol/frame.h"
 #include "protocol/reply.h"

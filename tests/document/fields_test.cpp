@@ -2,9 +2,8 @@
 // what the tool refuses before touching a reader, and what it writes.
 #include <gtest/gtest.h>
 
-#include "cli/exit_codes.h"
-#include "cli/fields.h"
-#include "cli/text_codec.h"
+#include "document/fields.h"
+#include "document/text_codec.h"
 #include "tests/forms/form_helpers.h"
 
 namespace {
@@ -18,18 +17,18 @@ Overlay Settings(std::initializer_list<const char*> sets) {
     return overlay;
 }
 
-TEST(CliDocument, BadDocumentsAreRefusedWithTheirExitCodeOnOneLine) {
+TEST(Document, BadDocumentsAreRefusedWithTheirExitCodeOnOneLine) {
     const struct { std::string text; int exitCode; const char* says; } cases[] = {
-        {"", EXIT_USAGE, "not valid JSON"},
-        {HEAD + R"({"deviceName": "x")", EXIT_USAGE, "not valid JSON"},
-        {R"({"formatVersion": 1, "deviceType": 9, "fields": {}})", EXIT_USAGE, "not a reader type"},
-        {HEAD + R"({"deviceNmae": "x"}})", EXIT_USAGE, "unknown field \"deviceNmae\""},
-        {HEAD + R"({"wifiSsid": "x"}})", EXIT_USAGE, "has no field wifiSsid"},
-        {HEAD + R"({"platformPort": "502"}})", EXIT_USAGE, "platformPort must be a port number"},
-        {HEAD + R"({"platformPort": 65536}})", EXIT_REFUSED, "platformPort"},
-        {HEAD + R"({"deviceName": "名字名字名字名字名字名字名字名字"}})", EXIT_REFUSED, "32 bytes in GBK"},
-        {HEAD + R"({"deviceName": "😀"}})", EXIT_REFUSED, "cannot store"},
-        {HEAD + R"({"deviceName": "a\u0000b"}})", EXIT_REFUSED, "NUL"},
+        {"", INPUT_MALFORMED, "not valid JSON"},
+        {HEAD + R"({"deviceName": "x")", INPUT_MALFORMED, "not valid JSON"},
+        {R"({"formatVersion": 1, "deviceType": 9, "fields": {}})", INPUT_MALFORMED, "not a reader type"},
+        {HEAD + R"({"deviceNmae": "x"}})", INPUT_MALFORMED, "unknown field \"deviceNmae\""},
+        {HEAD + R"({"wifiSsid": "x"}})", INPUT_MALFORMED, "has no field wifiSsid"},
+        {HEAD + R"({"platformPort": "502"}})", INPUT_MALFORMED, "platformPort must be a port number"},
+        {HEAD + R"({"platformPort": 65536}})", INPUT_REFUSED, "platformPort"},
+        {HEAD + R"({"deviceName": "名字名字名字名字名字名字名字名字"}})", INPUT_REFUSED, "32 bytes in GBK"},
+        {HEAD + R"({"deviceName": "😀"}})", INPUT_REFUSED, "cannot store"},
+        {HEAD + R"({"deviceName": "a\u0000b"}})", INPUT_REFUSED, "NUL"},
     };
     for (const auto& c : cases) {
         Overlay overlay;
@@ -41,11 +40,11 @@ TEST(CliDocument, BadDocumentsAreRefusedWithTheirExitCodeOnOneLine) {
     }
 }
 
-TEST(CliDocument, SettingsAreCheckedLikeDocumentFields) {
+TEST(Document, SettingsAreCheckedLikeDocumentFields) {
     const struct { const char* assignment; int fileType; int exitCode; } cases[] = {
-        {"deviceName", -1, EXIT_USAGE},        {"nosuch=1", -1, EXIT_USAGE},
-        {"platformPort= 502", -1, EXIT_USAGE}, {"antenna0Baud=1200", -1, EXIT_REFUSED},
-        {"rs485Baud=9600", DEVICE_TYPE_SINGLE_ANTENNA, EXIT_USAGE},  // against the file's type at once
+        {"deviceName", -1, INPUT_MALFORMED},        {"nosuch=1", -1, INPUT_MALFORMED},
+        {"platformPort= 502", -1, INPUT_MALFORMED}, {"antenna0Baud=1200", -1, INPUT_REFUSED},
+        {"rs485Baud=9600", DEVICE_TYPE_SINGLE_ANTENNA, INPUT_MALFORMED},  // against the file's type at once
     };
     for (const auto& c : cases) {
         Overlay overlay;
@@ -59,7 +58,7 @@ TEST(CliDocument, SettingsAreCheckedLikeDocumentFields) {
 
 // An exported document applied unchanged writes what an unchanged Apply
 // on the page writes, and verifies against the reader it came from.
-TEST(CliDocument, UnchangedDocumentWritesThePagesRecord) {
+TEST(Document, UnchangedDocumentWritesThePagesRecord) {
     for (int type : {DEVICE_TYPE_BASIC, DEVICE_TYPE_DUAL_ANTENNA, DEVICE_TYPE_SINGLE_ANTENNA, DEVICE_TYPE_WIFI}) {
         for (uint8_t mode : {0, 1}) {
             DeviceInfoStore store = StoreFor(type);
@@ -76,7 +75,7 @@ TEST(CliDocument, UnchangedDocumentWritesThePagesRecord) {
     }
 }
 
-TEST(CliDocument, ExportKeepsTheTypesFieldsAndTheirKinds) {
+TEST(Document, ExportKeepsTheTypesFieldsAndTheirKinds) {
     DeviceInfoStore store = StoreFor(DEVICE_TYPE_WIFI);
     store.payload[DI_ANTENNA1_BAUD] = 9;  // no selection on the page
     const auto fields = FieldsFromStore(store);
@@ -95,7 +94,7 @@ TEST(CliDocument, ExportKeepsTheTypesFieldsAndTheirKinds) {
     EXPECT_EQ(overlay.values[F_DEVICE_NAME].text, "\x81\x20");
 }
 
-TEST(CliDocument, DeviceIdAndModeFollowThePage) {
+TEST(Document, DeviceIdAndModeFollowThePage) {
     // Protocol version 1 shows device ID 0 until the mode is switched.
     DeviceInfoStore store = StoreFor(DEVICE_TYPE_DUAL_ANTENNA, 1);
     store.payload[DI_CONNECT_MODE] = 0;
@@ -117,7 +116,7 @@ TEST(CliDocument, DeviceIdAndModeFollowThePage) {
     EXPECT_NE(IgnoredSetting(1, form, overlay).find("connectMode=1"), std::string::npos);
 }
 
-TEST(CliDocument, VerificationComparesWhatThePageShowsForTheWrittenMode) {
+TEST(Document, VerificationComparesWhatThePageShowsForTheWrittenMode) {
     const DeviceInfoStore store = StoreFor(DEVICE_TYPE_WIFI);
     PageForm form = FormWithOverlay(3, ViewForPage(3, store), Overlay());
     form.dhcp = true;
@@ -136,7 +135,7 @@ TEST(CliDocument, VerificationComparesWhatThePageShowsForTheWrittenMode) {
     EXPECT_EQ(VerifyWritten(3, written.record, after), std::vector<std::string>{"deviceId: wrote 77, the reader reports 78"});
 }
 
-TEST(CliText, GbkConversionRefusesWhatItCannotCarry) {
+TEST(DocumentText, GbkConversionRefusesWhatItCannotCarry) {
     std::string gbk, utf8;
     EXPECT_FALSE(Utf8ToGbk("\xC3", &gbk));              // broken UTF-8
     EXPECT_FALSE(GbkToUtf8("\xB0", &utf8));             // lead byte without its trail

@@ -1,6 +1,6 @@
 // GBK <-> UTF-8 with the platform's converter: iconv on POSIX, the code
 // page 936 tables on Windows (the same ones the window program uses).
-#include "cli/text_codec.h"
+#include "document/text_codec.h"
 
 #include <cstdio>
 

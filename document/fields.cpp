@@ -1,6 +1,6 @@
 // Named fields of the reader's settings: documents, --set values, the
 // overlay on the reader's values, and the check after a write.
-#include "cli/fields.h"
+#include "document/fields.h"
 
 #include <cctype>
 #include <cerrno>
@@ -8,8 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cli/exit_codes.h"
-#include "cli/text_codec.h"
+#include "document/text_codec.h"
 #include "protocol/bytes.h"
 #include "protocol/config_record.h"
 
@@ -194,62 +193,62 @@ bool ParseValue(const FieldDef& def, const Json& value, const std::string& where
             v.none = true;
             break;
         }
-        if (!value.is_number_integer()) return Fail(error, EXIT_USAGE, wrongKind);
+        if (!value.is_number_integer()) return Fail(error, INPUT_MALFORMED, wrongKind);
         if (def.kind == KIND_CONNECT_MODE) {
             v.number = value.get<int64_t>();
-            if (v.number != 0 && v.number != 1) return Fail(error, EXIT_REFUSED, wrongKind);
+            if (v.number != 0 && v.number != 1) return Fail(error, INPUT_REFUSED, wrongKind);
         } else {
             v.number = -1;
             for (int i = 0; i < BAUD_LIST_SIZE; ++i)
                 if (value.get<int64_t>() == BAUD_RATES[i]) v.number = i;
-            if (v.number < 0) return Fail(error, EXIT_REFUSED, wrongKind);
+            if (v.number < 0) return Fail(error, INPUT_REFUSED, wrongKind);
         }
         break;
     case KIND_TEXT: {
         if (value.is_object() && value.size() == 1 && value.contains("hex") && value["hex"].is_string()) {
             if (!ParseHex(value["hex"].get<std::string>(), &v.text))
-                return Fail(error, EXIT_USAGE, where + ": " + def.name + ": \"hex\" needs pairs of hex digits");
+                return Fail(error, INPUT_MALFORMED, where + ": " + def.name + ": \"hex\" needs pairs of hex digits");
         } else if (value.is_string()) {
             if (!Utf8ToGbk(value.get<std::string>(), &v.text))
-                return Fail(error, EXIT_REFUSED,
+                return Fail(error, INPUT_REFUSED,
                             where + ": " + def.name + " holds characters the reader cannot store (GBK)");
         } else {
-            return Fail(error, EXIT_USAGE, wrongKind);
+            return Fail(error, INPUT_MALFORMED, wrongKind);
         }
         if (v.text.find('\0') != std::string::npos)
-            return Fail(error, EXIT_REFUSED, where + ": " + def.name + " must not contain a NUL");
+            return Fail(error, INPUT_REFUSED, where + ": " + def.name + " must not contain a NUL");
         if (v.text.size() > def.textLimit)
-            return Fail(error, EXIT_REFUSED,
+            return Fail(error, INPUT_REFUSED,
                         where + ": " + def.name + " is " + Decimal(v.text.size()) +
                             " bytes in GBK; the reader takes at most " + Decimal(def.textLimit));
         break;
     }
     case KIND_ADDRESS: {
-        if (!value.is_string()) return Fail(error, EXIT_USAGE, wrongKind);
+        if (!value.is_string()) return Fail(error, INPUT_MALFORMED, wrongKind);
         const std::string text = value.get<std::string>();
         if (text.empty()) {
             v.addressBlank = true;
         } else if (!ParseDottedAddress(text, &v.address)) {
-            return Fail(error, EXIT_USAGE, wrongKind + ", not \"" + text + "\"");
+            return Fail(error, INPUT_MALFORMED, wrongKind + ", not \"" + text + "\"");
         }
         break;
     }
     case KIND_PORT:
-        if (!value.is_number_integer()) return Fail(error, EXIT_USAGE, wrongKind);
+        if (!value.is_number_integer()) return Fail(error, INPUT_MALFORMED, wrongKind);
         if (value.is_number_unsigned() ? value.get<uint64_t>() > 65535
                                        : (value.get<int64_t>() < 0 || value.get<int64_t>() > 65535))
-            return Fail(error, EXIT_REFUSED, wrongKind);
+            return Fail(error, INPUT_REFUSED, wrongKind);
         v.number = value.get<int64_t>();
         break;
     case KIND_FLAG:
-        if (!value.is_boolean()) return Fail(error, EXIT_USAGE, wrongKind);
+        if (!value.is_boolean()) return Fail(error, INPUT_MALFORMED, wrongKind);
         v.flag = value.get<bool>();
         break;
     case KIND_DEVICE_ID:
-        if (!value.is_number_integer()) return Fail(error, EXIT_USAGE, wrongKind);
+        if (!value.is_number_integer()) return Fail(error, INPUT_MALFORMED, wrongKind);
         if (value.is_number_unsigned() ? value.get<uint64_t>() > INT32_MAX
                                        : (value.get<int64_t>() < INT32_MIN || value.get<int64_t>() > INT32_MAX))
-            return Fail(error, EXIT_REFUSED, wrongKind);
+            return Fail(error, INPUT_REFUSED, wrongKind);
         v.number = value.get<int64_t>();
         break;
     }
@@ -345,31 +344,31 @@ bool ParseDocument(const std::string& text, const std::string& source, Overlay* 
         std::string why = e.what();
         const size_t tag = why.find("] ");
         if (tag != std::string::npos) why = why.substr(tag + 2);
-        return Fail(error, EXIT_USAGE, source + ": not valid JSON: " + why);
+        return Fail(error, INPUT_MALFORMED, source + ": not valid JSON: " + why);
     }
-    if (!doc.is_object()) return Fail(error, EXIT_USAGE, source + ": expected a JSON object");
+    if (!doc.is_object()) return Fail(error, INPUT_MALFORMED, source + ": expected a JSON object");
     for (auto it = doc.begin(); it != doc.end(); ++it) {
         const std::string& key = it.key();
         if (key != "formatVersion" && key != "deviceType" && key != "fields" &&
             key != "firmwareVersion" && key != "protocolVersion")
-            return Fail(error, EXIT_USAGE,
+            return Fail(error, INPUT_MALFORMED,
                         source + ": unknown key \"" + key +
                             "\" (expected formatVersion, deviceType, fields, firmwareVersion, protocolVersion)");
     }
     if (!doc.contains("formatVersion") || !doc["formatVersion"].is_number_integer())
-        return Fail(error, EXIT_USAGE, source + ": formatVersion missing or not a number");
+        return Fail(error, INPUT_MALFORMED, source + ": formatVersion missing or not a number");
     if (doc["formatVersion"].get<int64_t>() != CONFIG_FORMAT_VERSION)
-        return Fail(error, EXIT_USAGE,
+        return Fail(error, INPUT_MALFORMED,
                     source + ": formatVersion " + doc["formatVersion"].dump() + " is not supported (this tool reads " +
                         Decimal(CONFIG_FORMAT_VERSION) + ")");
     if (!doc.contains("deviceType") || !doc["deviceType"].is_number_integer())
-        return Fail(error, EXIT_USAGE, source + ": deviceType missing or not a number");
+        return Fail(error, INPUT_MALFORMED, source + ": deviceType missing or not a number");
     const int64_t type = doc["deviceType"].get<int64_t>();
     if (!HasDevicePage(static_cast<int>(type)) || type != static_cast<int>(type))
-        return Fail(error, EXIT_USAGE,
+        return Fail(error, INPUT_MALFORMED,
                     source + ": deviceType " + Decimal(type) + " is not a reader type (1, 2, 3 or 52)");
     if (!doc.contains("fields") || !doc["fields"].is_object())
-        return Fail(error, EXIT_USAGE, source + ": \"fields\" missing or not an object");
+        return Fail(error, INPUT_MALFORMED, source + ": \"fields\" missing or not an object");
 
     Overlay result;
     result.deviceType = static_cast<int>(type);
@@ -377,9 +376,9 @@ bool ParseDocument(const std::string& text, const std::string& source, Overlay* 
     for (auto it = fields.begin(); it != fields.end(); ++it) {
         const FieldId id = FieldByName(it.key());
         if (id == FIELD_COUNT)
-            return Fail(error, EXIT_USAGE, source + ": unknown field \"" + it.key() + "\"");
+            return Fail(error, INPUT_MALFORMED, source + ": unknown field \"" + it.key() + "\"");
         if (!TypeHasField(result.deviceType, id))
-            return Fail(error, EXIT_USAGE,
+            return Fail(error, INPUT_MALFORMED,
                         source + ": a " + DeviceTypeName(result.deviceType) + " (type " + Decimal(type) +
                             ") has no field " + it.key() + "; its fields: " + FieldNamesOfType(result.deviceType));
         FieldValue value;
@@ -393,12 +392,12 @@ bool ParseDocument(const std::string& text, const std::string& source, Overlay* 
 bool ParseSetting(const std::string& assignment, Overlay* out, InputError* error) {
     const size_t eq = assignment.find('=');
     if (eq == std::string::npos || eq == 0)
-        return Fail(error, EXIT_USAGE, "--set " + assignment + ": expected NAME=VALUE");
+        return Fail(error, INPUT_MALFORMED, "--set " + assignment + ": expected NAME=VALUE");
     const std::string name = assignment.substr(0, eq);
     const std::string text = assignment.substr(eq + 1);
     const FieldId id = FieldByName(name);
     const std::string where = "--set " + name;
-    if (id == FIELD_COUNT) return Fail(error, EXIT_USAGE, where + ": unknown field \"" + name + "\"");
+    if (id == FIELD_COUNT) return Fail(error, INPUT_MALFORMED, where + ": unknown field \"" + name + "\"");
     const FieldDef& def = FIELDS[id];
 
     // The command line's text as the JSON value of the field's kind.
@@ -410,11 +409,11 @@ bool ParseSetting(const std::string& assignment, Overlay* out, InputError* error
     case KIND_FLAG:
         if (text == "true" || text == "1" || text == "yes" || text == "on") value = true;
         else if (text == "false" || text == "0" || text == "no" || text == "off") value = false;
-        else return Fail(error, EXIT_USAGE, where + " must be " + KindHint(def.kind));
+        else return Fail(error, INPUT_MALFORMED, where + " must be " + KindHint(def.kind));
         break;
     default:
         if (!StrictInteger(text, &number))
-            return Fail(error, EXIT_USAGE, where + " must be " + KindHint(def.kind) + ", not \"" + text + "\"");
+            return Fail(error, INPUT_MALFORMED, where + " must be " + KindHint(def.kind) + ", not \"" + text + "\"");
         value = static_cast<int64_t>(number);
         break;
     }
@@ -429,7 +428,7 @@ bool CheckFieldsForType(const Overlay& overlay, int deviceType, InputError* erro
     if (deviceType < 0) return true;  // not known yet: checked once the reader has answered
     for (FieldId id : overlay.order) {
         if (TypeHasField(deviceType, id)) continue;
-        return Fail(error, EXIT_USAGE,
+        return Fail(error, INPUT_MALFORMED,
                     std::string("a ") + DeviceTypeName(deviceType) + " (type " + Decimal(deviceType) +
                         ") has no field " + FIELDS[id].name + "; its fields: " + FieldNamesOfType(deviceType));
     }

@@ -81,9 +81,14 @@ struct Overlay {
     std::vector<FieldId> order;  // fields in the order given, for messages
 };
 
-// Where a bad input came from and why; exitCode is EXIT_USAGE for a
-// malformed document, an unknown field or a value of the wrong kind, and
-// EXIT_REFUSED for a well-formed value the reader cannot take.
+// How bad an input is. The values are tavrolin-cli's exit codes for
+// them (cli/exit_codes.h ties the two together).
+enum InputErrorCode {
+    INPUT_MALFORMED = 2,  // a malformed document, an unknown field, a value of the wrong kind
+    INPUT_REFUSED = 3,    // a well-formed value the reader cannot take
+};
+
+// Where a bad input came from and why; exitCode is an InputErrorCode.
 struct InputError {
     int exitCode = 0;
     std::string message;

@@ -9,6 +9,7 @@
 // with CancelIoEx, which releases it on both. A port whose status can no
 // longer be read (unplugged adapter, hung-up tty under Wine) is gone.
 #include "serial/line.h"
+#include "serial/comm_api.h"
 #include "serial/line_settings_win32.h"
 
 #include <windows.h>
@@ -44,7 +45,7 @@ std::string ErrorText(const char* what, const std::string& name, DWORD code) {
 int Queued(SerialLine* line) {
     DWORD errors = 0;
     COMSTAT status = {};
-    if (!ClearCommError(line->handle, &errors, &status)) return -1;
+    if (!g_comm.clearCommError(line->handle, &errors, &status)) return -1;
     return static_cast<int>(status.cbInQue);
 }
 
@@ -53,20 +54,20 @@ int ReadQueued(SerialLine* line, uint8_t* buffer, DWORD count) {
     ov.hEvent = line->readEvent;
     ResetEvent(line->readEvent);
     DWORD got = 0;
-    if (ReadFile(line->handle, buffer, count, &got, &ov)) return static_cast<int>(got);
+    if (g_comm.readFile(line->handle, buffer, count, &got, &ov)) return static_cast<int>(got);
     if (GetLastError() != ERROR_IO_PENDING) return -1;
-    if (WaitForSingleObject(line->readEvent, 1000) != WAIT_OBJECT_0) CancelIoEx(line->handle, &ov);
-    if (!GetOverlappedResult(line->handle, &ov, &got, TRUE))
+    if (WaitForSingleObject(line->readEvent, 1000) != WAIT_OBJECT_0) g_comm.cancelIoEx(line->handle, &ov);
+    if (!g_comm.getOverlappedResult(line->handle, &ov, &got, TRUE))
         return GetLastError() == ERROR_OPERATION_ABORTED ? 0 : -1;
     return static_cast<int>(got);
 }
 
 void EndPendingWait(SerialLine* line) {
     if (!line->waitPending) return;
-    SetCommMask(line->handle, 0);
-    CancelIoEx(line->handle, &line->waitOv);
+    g_comm.setCommMask(line->handle, 0);
+    g_comm.cancelIoEx(line->handle, &line->waitOv);
     DWORD ignored = 0;
-    GetOverlappedResult(line->handle, &line->waitOv, &ignored, TRUE);
+    g_comm.getOverlappedResult(line->handle, &line->waitOv, &ignored, TRUE);
     line->waitPending = false;
 }
 
@@ -74,7 +75,7 @@ void EndPendingWait(SerialLine* line) {
 
 SerialLine* LineOpen(const std::string& path, std::string* error) {
     std::wstring device = DevicePath(path);
-    HANDLE h = CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    HANDLE h = g_comm.createFile(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         if (error) *error = ErrorText("cannot open", path, GetLastError());
@@ -82,7 +83,7 @@ SerialLine* LineOpen(const std::string& path, std::string* error) {
     }
     if (!ApplyReaderLineSettings(h)) {
         if (error) *error = ErrorText("not a serial port:", path, GetLastError());
-        CloseHandle(h);
+        g_comm.closeHandle(h);
         return nullptr;
     }
 
@@ -110,7 +111,7 @@ int LineRead(SerialLine* line, uint8_t* buffer, size_t capacity, int timeoutMs) 
             line->waitOv.hEvent = ev;
             ResetEvent(ev);
             line->waitMask = 0;
-            if (!WaitCommEvent(line->handle, &line->waitMask, &line->waitOv)) {
+            if (!g_comm.waitCommEvent(line->handle, &line->waitMask, &line->waitOv)) {
                 if (GetLastError() != ERROR_IO_PENDING) return -1;
                 line->waitPending = true;
             }
@@ -121,7 +122,7 @@ int LineRead(SerialLine* line, uint8_t* buffer, size_t capacity, int timeoutMs) 
             line->waitPending = false;
             DWORD ignored = 0;
             // A released wait (error 995 under Wine) is no data, not a loss.
-            GetOverlappedResult(line->handle, &line->waitOv, &ignored, FALSE);
+            g_comm.getOverlappedResult(line->handle, &line->waitOv, &ignored, FALSE);
         }
         queued = Queued(line);
         if (queued <= 0) return queued;
@@ -134,11 +135,11 @@ bool LineWrite(SerialLine* line, const uint8_t* bytes, size_t count) {
     ov.hEvent = line->writeEvent;
     ResetEvent(line->writeEvent);
     DWORD done = 0;
-    if (!WriteFile(line->handle, bytes, static_cast<DWORD>(count), &done, &ov)) {
+    if (!g_comm.writeFile(line->handle, bytes, static_cast<DWORD>(count), &done, &ov)) {
         if (GetLastError() != ERROR_IO_PENDING) return false;
         DWORD limit = static_cast<DWORD>(500 + 100 * count + 1000);
-        if (WaitForSingleObject(line->writeEvent, limit) != WAIT_OBJECT_0) CancelIoEx(line->handle, &ov);
-        if (!GetOverlappedResult(line->handle, &ov, &done, TRUE)) return false;
+        if (WaitForSingleObject(line->writeEvent, limit) != WAIT_OBJECT_0) g_comm.cancelIoEx(line->handle, &ov);
+        if (!g_comm.getOverlappedResult(line->handle, &ov, &done, TRUE)) return false;
     }
     return done == count;
 }
@@ -146,8 +147,8 @@ bool LineWrite(SerialLine* line, const uint8_t* bytes, size_t count) {
 void LineClose(SerialLine* line) {
     if (line == nullptr) return;
     EndPendingWait(line);
-    PurgeComm(line->handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
-    CloseHandle(line->handle);
+    g_comm.purgeComm(line->handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    g_comm.closeHandle(line->handle);
     CloseHandle(line->waitOv.hEvent);
     CloseHandle(line->readEvent);
     CloseHandle(line->writeEvent);
@@ -159,9 +160,9 @@ std::vector<std::string> LineEnumerate() {
     for (int n = 1; n <= 32; ++n) {
         std::string name = "COM" + std::to_string(n);
         std::wstring device = DevicePath(name);
-        HANDLE h = CreateFileW(device.c_str(), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE h = g_comm.createFile(device.c_str(), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (h == INVALID_HANDLE_VALUE) continue;
-        CloseHandle(h);
+        g_comm.closeHandle(h);
         found.push_back(name);
     }
     return found;

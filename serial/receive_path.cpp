@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "protocol/reassembly.h"
+#include "serial/comm_api.h"
 #include "serial/serial_link.h"
 
 // RxBuffer: ReceiveThread appends, ParserThread examines and removes; both
@@ -54,10 +55,10 @@ static bool WaitForReceivedChar(HANDLE port, HANDLE ioEvent) {
     overlapped.hEvent = ioEvent;
     ResetEvent(ioEvent);
     DWORD events = 0;
-    if (!WaitCommEvent(port, &events, &overlapped)) {
+    if (!g_comm.waitCommEvent(port, &events, &overlapped)) {
         if (GetLastError() != ERROR_IO_PENDING) return false;
         DWORD unused = 0;
-        if (!GetOverlappedResult(port, &overlapped, &unused, TRUE)) return false;
+        if (!g_comm.getOverlappedResult(port, &overlapped, &unused, TRUE)) return false;
     }
     return (events & EV_RXCHAR) != 0;
 }
@@ -70,10 +71,10 @@ static bool ReadQueued(HANDLE port, HANDLE ioEvent, uint8_t* buffer, DWORD* coun
     overlapped.hEvent = ioEvent;
     ResetEvent(ioEvent);
     *count = 0;
-    if (!ReadFile(port, buffer, READ_CHUNK, nullptr, &overlapped)) {
+    if (!g_comm.readFile(port, buffer, READ_CHUNK, nullptr, &overlapped)) {
         if (GetLastError() != ERROR_IO_PENDING) return false;
     }
-    return GetOverlappedResult(port, &overlapped, count, TRUE) != FALSE;
+    return g_comm.getOverlappedResult(port, &overlapped, count, TRUE) != FALSE;
 }
 
 DWORD WINAPI ReceiveThread(LPVOID) {

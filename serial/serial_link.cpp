@@ -5,6 +5,7 @@
 #include <string>
 
 #include "protocol/frame.h"
+#include "serial/comm_api.h"
 #include "serial/line_settings_win32.h"
 #include "serial/receive_path.h"
 
@@ -17,10 +18,10 @@ uint32_t EnumeratePorts() {
     for (int n = 1; n <= 32; ++n) {
         wchar_t path[16];
         swprintf(path, 16, L"\\\\.\\COM%d", n);
-        HANDLE probe = CreateFileW(path, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE probe = g_comm.createFile(path, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (probe != INVALID_HANDLE_VALUE) {
             mask |= 1u << (n - 1);
-            CloseHandle(probe);
+            g_comm.closeHandle(probe);
         }
     }
     return mask;
@@ -42,7 +43,7 @@ bool OpenPort(const char* devicePath) {
     ClosePort();
 
     const std::wstring path = PathToWide(devicePath);
-    HANDLE port = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    HANDLE port = g_comm.createFile(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
         GetLastError();
@@ -53,7 +54,7 @@ bool OpenPort(const char* devicePath) {
     // ApplyReaderLineSettings): only that is examined; the settings are
     // applied as far as the port accepts them.
     if (!ApplyReaderLineSettings(port)) {
-        CloseHandle(port);
+        g_comm.closeHandle(port);
         return false;
     }
 
@@ -73,19 +74,19 @@ void WritePort(const uint8_t* bytes, size_t count) {
     }
     DWORD errors = 0;
     COMSTAT status;
-    ClearCommError(port, &errors, &status);
+    g_comm.clearCommError(port, &errors, &status);
 
     OVERLAPPED overlapped = {};
     overlapped.hEvent = done;
-    if (!WriteFile(port, bytes, static_cast<DWORD>(count), nullptr, &overlapped) &&
+    if (!g_comm.writeFile(port, bytes, static_cast<DWORD>(count), nullptr, &overlapped) &&
         GetLastError() == ERROR_IO_PENDING) {
         if (WaitForSingleObject(done, WRITE_WAIT_MS) != WAIT_OBJECT_0) {
             // The write still refers to the caller's bytes and to this
             // overlapped structure: cancel it and wait for the cancellation
             // before either goes out of scope.
-            CancelIoEx(port, &overlapped);
+            g_comm.cancelIoEx(port, &overlapped);
             DWORD written = 0;
-            GetOverlappedResult(port, &overlapped, &written, TRUE);
+            g_comm.getOverlappedResult(port, &overlapped, &written, TRUE);
         }
     }
     CloseHandle(done);
@@ -96,10 +97,10 @@ void ClosePort() {
     // ParserThread may both close, and only one of them may close the handle.
     HANDLE port = g_portHandle.exchange(INVALID_HANDLE_VALUE);
     if (port == INVALID_HANDLE_VALUE) return;
-    SetCommMask(port, 0);   // ends a pending WaitCommEvent
-    PurgeComm(port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
-    CancelIoEx(port, nullptr);   // Wine: a pending read survives the two calls above
-    CloseHandle(port);
+    g_comm.setCommMask(port, 0);   // ends a pending WaitCommEvent
+    g_comm.purgeComm(port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    g_comm.cancelIoEx(port, nullptr);   // Wine: a pending read survives the two calls above
+    g_comm.closeHandle(port);
     SignalPortChanged();
 }
 

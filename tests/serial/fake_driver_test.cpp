@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "protocol/frame.h"
 #include "serial/comm_api.h"
 #include "serial/line.h"
+#include "serial/port_list_win32.h"
 #include "serial/receive_path.h"
 #include "serial/serial_link.h"
 
@@ -428,6 +430,23 @@ TEST_F(FakeDriverTest, ConsoleLineReadsUntilTheLineIsGone) {
             EXPECT_LT(n, 0) << "a port without status or line state was not reported lost";
         }
     }
+}
+
+// Port names as drivers record them: COM1-COM32 only, in any case.
+TEST(PortList, NamesOfTheListedRange) {
+    const struct {
+        const wchar_t* name;
+        int number;
+    } cases[] = {{L"COM1", 1}, {L"com9", 9}, {L"COM10", 10}, {L"COM32", 32}, {L"COM33", 0},
+                 {L"COM0", 0}, {L"COM05", 0}, {L"COM", 0},   {L"CNCA0", 0},  {L"COM3x", 0}};
+    for (const auto& c : cases) EXPECT_EQ(ComPortNumber(c.name, wcslen(c.name)), c.number) << c.name;
+}
+
+// Under the rig the mapped ports are listed from the registry.
+TEST(PortList, RigPortsArePresent) {
+    if (std::getenv("TAV_APP_PORT") == nullptr) GTEST_SKIP() << "no rig environment (scripts/rig.sh up)";
+    const uint32_t present = PresentComPorts();
+    for (int n : {5, 6, 12, 13}) EXPECT_TRUE((present >> (n - 1)) & 1u) << "COM" << n;
 }
 
 }  // namespace

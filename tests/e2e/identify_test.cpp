@@ -12,8 +12,12 @@ using namespace std::chrono;
 
 namespace {
 
+// Often right after a message box, whose hiding keeps the program's window
+// thread busy for about 2 s on the bare X server: the text is read again
+// until then.
 void ExpectClosed(HWND page) {
-    EXPECT_EQ(ItemText(page, IDC_PORT_BUTTON), OPEN_PORT_TEXT);
+    EXPECT_TRUE(WaitFor([&] { return ItemText(page, IDC_PORT_BUTTON) == OPEN_PORT_TEXT; }, 5000))
+        << "the port button does not offer to open";
     EXPECT_TRUE(IsWindowEnabled(Item(page, IDC_PORT_LIST)));
 }
 

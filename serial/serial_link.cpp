@@ -1,7 +1,7 @@
 // SerialLink: listing, opening, writing and closing the one serial port.
 #include "serial/serial_link.h"
 
-#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "protocol/frame.h"

@@ -32,7 +32,8 @@ static void CreatePage(HWND window, int templateId, PageKind page) {
 
 static void OnCreate(HWND window) {
     g_mainWindow = window;
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES};
+    // The IP address controls of the device pages need ICC_INTERNET_CLASSES.
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES};
     InitCommonControlsEx(&controls);
     StartReceivePath(HandleFrame);
     SetPropW(window, L"Tavrolin__20220905_KW", reinterpret_cast<HANDLE>(1));
@@ -40,7 +41,8 @@ static void OnCreate(HWND window) {
 }
 
 // Grows MainWindow for a device page, keeping it about centred. A
-// minimised or maximised window grows in its restored placement.
+// minimised or maximised window grows in its restored placement; a
+// minimised one stays minimised without being activated.
 static void GrowForPage(HWND window, const PageTableEntry& entry) {
     WINDOWPLACEMENT placement = {};
     placement.length = sizeof(placement);
@@ -48,6 +50,7 @@ static void GrowForPage(HWND window, const PageTableEntry& entry) {
     if (IsIconic(window) || IsZoomed(window)) {
         placement.rcNormalPosition.top -= entry.topMovedUp;
         placement.rcNormalPosition.bottom += entry.heightAdded - entry.topMovedUp;
+        if (IsIconic(window)) placement.showCmd = SW_SHOWMINNOACTIVE;
         SetWindowPlacement(window, &placement);
         return;
     }

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <thread>
 
+#include "cli/console.h"
 #include "cli/exit_codes.h"
 #include "cli/session.h"
 #include "document/text_codec.h"
@@ -255,7 +256,7 @@ int RunCommand(const CliOptions& options) {
     int exitCode = EXIT_OK;
     for (const PortResult& r : results) {
         if (r.exitCode != EXIT_OK) {
-            std::fprintf(stderr, "tavrolin-cli: %s: %s\n", r.port.c_str(), r.message.c_str());
+            ConsolePrint(stderr, "tavrolin-cli: %s: %s\n", r.port.c_str(), r.message.c_str());
             if (exitCode == EXIT_OK) exitCode = r.exitCode;
         }
     }
@@ -265,26 +266,26 @@ int RunCommand(const CliOptions& options) {
         if (options.manyPorts) {
             Json list = Json::array();
             for (const PortResult& r : results) list.push_back(r.json);
-            std::printf("%s\n", list.dump(2).c_str());
+            ConsolePrint(stdout, "%s\n", list.dump(2).c_str());
         } else {
-            std::printf("%s\n", results[0].json.dump(2).c_str());
+            ConsolePrint(stdout, "%s\n", results[0].json.dump(2).c_str());
         }
     } else {
         for (const PortResult& r : results) {
             if (r.exitCode != EXIT_OK || r.text.empty()) continue;
             // A document on standard output stands alone; the rest is
             // headed by its port when there are several.
-            if (options.manyPorts && options.command == CMD_IDENTIFY) std::printf("== %s ==\n", r.port.c_str());
+            if (options.manyPorts && options.command == CMD_IDENTIFY) ConsolePrint(stdout, "== %s ==\n", r.port.c_str());
             if (options.command == CMD_APPLY && options.manyPorts) continue;  // the summary says it
-            std::printf("%s", r.text.c_str());
+            ConsolePrint(stdout, "%s", r.text.c_str());
         }
     }
     if (options.manyPorts) {
         // With JSON on standard output the summary goes to standard error.
         FILE* out = jsonOut || options.output == "-" ? stderr : stdout;
-        for (const PortResult& r : results) std::fprintf(out, "%s\n", SummaryLine(r).c_str());
+        for (const PortResult& r : results) ConsolePrint(out, "%s\n", SummaryLine(r).c_str());
     } else if (options.command == CMD_EXPORT && results[0].exitCode == EXIT_OK && options.output != "-") {
-        std::fprintf(stderr, "%s: %s\n", results[0].port.c_str(), results[0].summary.c_str());
+        ConsolePrint(stderr, "%s: %s\n", results[0].port.c_str(), results[0].summary.c_str());
     }
     std::fflush(stdout);
     return exitCode;
@@ -293,10 +294,10 @@ int RunCommand(const CliOptions& options) {
 int RunPorts(bool json) {
     const std::vector<std::string> ports = LineEnumerate();
     if (json) {
-        std::printf("%s\n", Json(ports).dump(2).c_str());
+        ConsolePrint(stdout, "%s\n", Json(ports).dump(2).c_str());
     } else {
-        for (const std::string& p : ports) std::printf("%s\n", p.c_str());
-        if (ports.empty()) std::fprintf(stderr, "no serial ports found\n");
+        for (const std::string& p : ports) ConsolePrint(stdout, "%s\n", p.c_str());
+        if (ports.empty()) ConsolePrint(stderr, "no serial ports found\n");
     }
     return EXIT_OK;
 }

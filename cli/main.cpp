@@ -17,6 +17,7 @@
 #endif
 
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "cli/exit_codes.h"
 #include "cli/session.h"
 #include "cli/trace.h"
@@ -29,7 +30,7 @@ const char* const EXIT_HELP =
     "7 reader not supported, 8 line lost. With several ports: the code of the first port that failed.\n";
 
 int Usage(const std::string& message) {
-    std::fprintf(stderr, "tavrolin-cli: %s\n", message.c_str());
+    ConsolePrint(stderr, "tavrolin-cli: %s\n", message.c_str());
     return EXIT_USAGE;
 }
 
@@ -86,7 +87,7 @@ int Run(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
-        std::printf("%s", app.help().c_str());
+        ConsolePrint(stdout, "%s", app.help().c_str());
         return EXIT_OK;
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) {
@@ -128,14 +129,14 @@ int Run(int argc, char** argv) {
             if (!ReadInput(file, &text, &why)) return Usage(why);
             options.inputName = file == "-" ? "standard input" : file;
             if (!ParseDocument(text, options.inputName, &options.overlay, &error)) {
-                std::fprintf(stderr, "tavrolin-cli: %s\n", error.message.c_str());
+                ConsolePrint(stderr, "tavrolin-cli: %s\n", error.message.c_str());
                 return error.exitCode;
             }
         }
         for (const std::string& s : sets) {
             if (!ParseSetting(s, &options.overlay, &error) ||
                 !CheckFieldsForType(options.overlay, options.overlay.deviceType, &error)) {
-                std::fprintf(stderr, "tavrolin-cli: %s\n", error.message.c_str());
+                ConsolePrint(stderr, "tavrolin-cli: %s\n", error.message.c_str());
                 return error.exitCode;
             }
         }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "cli/console.h"
 #include "document/fields.h"
 #include "document/text_codec.h"
 #include "protocol/bytes.h"
@@ -45,7 +46,7 @@ void TraceWrite(const std::string& port, const char* direction, const std::strin
         out += c;
         if (c == '\n') out += "        ";
     }
-    std::fprintf(stderr, "%s\n", out.c_str());
+    ConsolePrint(stderr, "%s\n", out.c_str());
     std::fflush(stderr);
 }
 

@@ -88,8 +88,8 @@ void PutPlatformValues(HWND page, DevicePageState* state, const PageView& view, 
 
 void FillPortList(const DevicePageKind& kind, HWND page) {
     DevicePageState* state = kind.state;
-    const uint32_t present = EnumeratePorts();
     if (state->listsFilled) return;  // the list keeps its entries
+    const uint32_t present = EnumeratePorts();
     state->portList = Item(page, IDC_PORT_LIST);
     for (int n = 1; n <= 32; ++n) {
         if ((present >> (n - 1)) & 1u) {

@@ -4,9 +4,8 @@
 // bytes-appended event, with the time-out the reassembly step asks for.
 #include "serial/receive_path.h"
 
-#include <algorithm>
-
 #include "protocol/reassembly.h"
+#include "serial/comm_io.h"
 #include "serial/serial_link.h"
 
 // RxBuffer: ReceiveThread appends, ParserThread examines and removes; both
@@ -24,10 +23,7 @@ static HANDLE g_bytesAppended = nullptr;
 // Written once by StartReceivePath before the threads start.
 static FrameHandler g_frameHandler = nullptr;
 
-// After a failed wait or read on a port that stays open (an unplugged
-// adapter), ReceiveThread retries after a pause that doubles up to this.
-static const DWORD MAX_RETRY_PAUSE_MS = 200;
-static const DWORD READ_CHUNK = 1024;
+static const DWORD READ_CHUNK = COMM_READ_CHUNK;
 
 void SignalPortChanged() {
     if (g_portChanged != nullptr) SetEvent(g_portChanged);
@@ -46,64 +42,27 @@ void StartReceivePath(FrameHandler handler) {
     if (parser != nullptr) CloseHandle(parser);
 }
 
-// Waits for the next EV_RXCHAR. False when the wait failed or ended
-// without it: on Windows SetCommMask(h, 0) ends it with an empty mask, on
-// Wine GetOverlappedResult then fails with ERROR_OPERATION_ABORTED.
-static bool WaitForReceivedChar(HANDLE port, HANDLE ioEvent) {
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = ioEvent;
-    ResetEvent(ioEvent);
-    DWORD events = 0;
-    if (!WaitCommEvent(port, &events, &overlapped)) {
-        if (GetLastError() != ERROR_IO_PENDING) return false;
-        DWORD unused = 0;
-        if (!GetOverlappedResult(port, &overlapped, &unused, TRUE)) return false;
-    }
-    return (events & EV_RXCHAR) != 0;
-}
-
-// One read of what is queued. Called only after EV_RXCHAR: Wine keeps a
-// read with the {MAXDWORD, 0, 0} time-outs pending until bytes arrive,
-// where Windows returns at once, so the loop never reads "until empty".
-static bool ReadQueued(HANDLE port, HANDLE ioEvent, uint8_t* buffer, DWORD* count) {
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = ioEvent;
-    ResetEvent(ioEvent);
-    *count = 0;
-    if (!ReadFile(port, buffer, READ_CHUNK, nullptr, &overlapped)) {
-        if (GetLastError() != ERROR_IO_PENDING) return false;
-    }
-    return GetOverlappedResult(port, &overlapped, count, TRUE) != FALSE;
-}
-
 DWORD WINAPI ReceiveThread(LPVOID) {
-    // ReadBuffer and the overlapped event belong to this thread alone.
-    static uint8_t readBuffer[READ_CHUNK];
-    HANDLE ioEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    DWORD retryPause = 0;
+    // The receiver (its requests, their event and ReadBuffer) belongs to
+    // this thread alone.
+    static CommReceiver receiver = {INVALID_HANDLE_VALUE, nullptr, false, nullptr, 0, 0};
     for (;;) {
         HANDLE port = g_portHandle.load();
+        // Closed or reopened: a wait still pending on the old handle is
+        // ended, or given up after about a second, never waited for longer.
+        if (port != receiver.port) SwitchCommReceiver(&receiver, port);
         if (port == INVALID_HANDLE_VALUE) {
-            retryPause = 0;
             WaitForSingleObject(g_portChanged, INFINITE);
             continue;
         }
 
+        // A pass waits for EV_RXCHAR without a time-out but wakes for a
+        // port change; failed passes pause (1 ms doubling to 200 ms).
         DWORD count = 0;
-        const bool ok = WaitForReceivedChar(port, ioEvent) && ReadQueued(port, ioEvent, readBuffer, &count);
-        if (!ok) {
-            // Closed or reopened meanwhile: look at the new state at once.
-            if (g_portHandle.load() != port) continue;
-            // The same port keeps failing: pause, but wake for a close.
-            retryPause = retryPause == 0 ? 1 : std::min(retryPause * 2, MAX_RETRY_PAUSE_MS);
-            WaitForSingleObject(g_portChanged, retryPause);
-            continue;
-        }
-        retryPause = 0;
-        if (count == 0) continue;
+        if (CommReceivePass(&receiver, READ_CHUNK, INFINITE, g_portChanged, &count) != PASS_BYTES) continue;
 
         EnterCriticalSection(&g_rxLock);
-        AppendReceived(&g_rxBuffer, readBuffer, count);
+        AppendReceived(&g_rxBuffer, receiver.read->bytes.data(), count);
         LeaveCriticalSection(&g_rxLock);
         SetEvent(g_bytesAppended);
     }

@@ -1,30 +1,21 @@
 // SerialLink: listing, opening, writing and closing the one serial port.
 #include "serial/serial_link.h"
 
-#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "protocol/frame.h"
+#include "serial/comm_api.h"
+#include "serial/comm_io.h"
 #include "serial/line_settings_win32.h"
+#include "serial/port_list_win32.h"
 #include "serial/receive_path.h"
 
 std::atomic<HANDLE> g_portHandle{INVALID_HANDLE_VALUE};
 
 static const DWORD WRITE_WAIT_MS = 1000;
 
-uint32_t EnumeratePorts() {
-    uint32_t mask = 0;
-    for (int n = 1; n <= 32; ++n) {
-        wchar_t path[16];
-        swprintf(path, 16, L"\\\\.\\COM%d", n);
-        HANDLE probe = CreateFileW(path, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (probe != INVALID_HANDLE_VALUE) {
-            mask |= 1u << (n - 1);
-            CloseHandle(probe);
-        }
-    }
-    return mask;
-}
+uint32_t EnumeratePorts() { return PresentComPorts(); }
 
 // The path comes from a page's port list as GBK bytes; open it by its
 // wide name so a typed name means the same under any system code page.
@@ -42,8 +33,8 @@ bool OpenPort(const char* devicePath) {
     ClosePort();
 
     const std::wstring path = PathToWide(devicePath);
-    HANDLE port = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    // A port refused as busy just after a close is retried briefly.
+    HANDLE port = OpenCommHandle(path);
     if (port == INVALID_HANDLE_VALUE) {
         GetLastError();
         return false;
@@ -53,7 +44,7 @@ bool OpenPort(const char* devicePath) {
     // ApplyReaderLineSettings): only that is examined; the settings are
     // applied as far as the port accepts them.
     if (!ApplyReaderLineSettings(port)) {
-        CloseHandle(port);
+        g_comm.closeHandle(port);
         return false;
     }
 
@@ -65,30 +56,14 @@ bool OpenPort(const char* devicePath) {
 }
 
 void WritePort(const uint8_t* bytes, size_t count) {
-    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE port = g_portHandle.load();
-    if (port == INVALID_HANDLE_VALUE || done == nullptr) {
-        if (done != nullptr) CloseHandle(done);
-        return;
-    }
+    if (port == INVALID_HANDLE_VALUE) return;
     DWORD errors = 0;
     COMSTAT status;
-    ClearCommError(port, &errors, &status);
-
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = done;
-    if (!WriteFile(port, bytes, static_cast<DWORD>(count), nullptr, &overlapped) &&
-        GetLastError() == ERROR_IO_PENDING) {
-        if (WaitForSingleObject(done, WRITE_WAIT_MS) != WAIT_OBJECT_0) {
-            // The write still refers to the caller's bytes and to this
-            // overlapped structure: cancel it and wait for the cancellation
-            // before either goes out of scope.
-            CancelIoEx(port, &overlapped);
-            DWORD written = 0;
-            GetOverlappedResult(port, &overlapped, &written, TRUE);
-        }
-    }
-    CloseHandle(done);
+    g_comm.clearCommError(port, &errors, &status);
+    // At most WRITE_WAIT_MS, then about a second for the cancellation; a
+    // write the driver keeps beyond that is left to it.
+    CommWrite(port, bytes, count, WRITE_WAIT_MS);
 }
 
 void ClosePort() {
@@ -96,10 +71,10 @@ void ClosePort() {
     // ParserThread may both close, and only one of them may close the handle.
     HANDLE port = g_portHandle.exchange(INVALID_HANDLE_VALUE);
     if (port == INVALID_HANDLE_VALUE) return;
-    SetCommMask(port, 0);   // ends a pending WaitCommEvent
-    PurgeComm(port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
-    CancelIoEx(port, nullptr);   // Wine: a pending read survives the two calls above
-    CloseHandle(port);
+    g_comm.setCommMask(port, 0);   // ends a pending WaitCommEvent
+    g_comm.purgeComm(port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    g_comm.cancelIoEx(port, nullptr);   // Wine: a pending read survives the two calls above
+    g_comm.closeHandle(port);
     SignalPortChanged();
 }
 

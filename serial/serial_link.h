@@ -11,10 +11,12 @@
 // and WritePort. Every access is one atomic word.
 extern std::atomic<HANDLE> g_portHandle;
 
-// Bit n-1 set when COMn (1..32) could be opened.
+// Bit n-1 set when COMn (1..32) is present; no port is opened to find out.
 uint32_t EnumeratePorts();
-// Opens a device path such as "\\.\COM3" with the reader's line settings.
+// Opens a device path such as "\\.\COM3" with the reader's line settings;
+// a port refused as busy is retried for about 200 ms.
 bool OpenPort(const char* devicePath);
+// Never blocks for more than about two seconds, whatever the driver does.
 void WritePort(const uint8_t* bytes, size_t count);
 void ClosePort();
 

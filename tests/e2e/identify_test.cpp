@@ -12,10 +12,12 @@ using namespace std::chrono;
 
 namespace {
 
-// Right after a message box the program's window thread stays busy a while
-// on the bare X server, so the button is read until it answers.
+// Often right after a message box, whose hiding keeps the program's window
+// thread busy for about 2 s on the bare X server: the text is read again
+// until then.
 void ExpectClosed(HWND page) {
-    EXPECT_TRUE(WaitFor([&] { return ItemText(page, IDC_PORT_BUTTON) == OPEN_PORT_TEXT; }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return ItemText(page, IDC_PORT_BUTTON) == OPEN_PORT_TEXT; }, 5000))
+        << "the port button does not offer to open";
     EXPECT_TRUE(IsWindowEnabled(Item(page, IDC_PORT_LIST)));
 }
 

@@ -24,6 +24,7 @@ std::string Where(const std::string& file, size_t line, size_t column) {
 // Reads one line's object into *out; false with the reason and its column.
 bool ReadRecord(const std::string& line, AuditRecord* out, std::string* why, size_t* column) {
     *column = 1;
+    why->clear();
     Json doc;
     try {
         doc = Json::parse(line);
@@ -41,7 +42,7 @@ bool ReadRecord(const std::string& line, AuditRecord* out, std::string* why, siz
     auto need = [&](const char* key, bool (Json::*is)() const noexcept) -> const Json* {
         const auto it = doc.find(key);
         if (it == doc.end() || !((*it).*is)()) {
-            *why = std::string("\"") + key + "\" missing or of the wrong kind";
+            if (why->empty()) *why = std::string("\"") + key + "\" missing or of the wrong kind";
             return nullptr;
         }
         return &*it;

@@ -133,14 +133,40 @@ TEST_F(Provision, KilledAtRandomMomentsARerunFinishesThePlan) {
     const unsigned seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
+    // Ctrl-C: the run ends after the reader it works on, saying how to go on.
+    pid_t pid = Start(plan);
+    usleep(300000);
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(Finish(pid, 5000), EXIT_INTERRUPTED);
+    EXPECT_TRUE(Says(ReadAll(dir + "/run.err"), "Run the same command again")) << ReadAll(dir + "/run.err");
     for (int kill = 0; kill < 4; ++kill) {
-        const pid_t pid = Start(plan);
+        pid = Start(plan);
         usleep(std::uniform_int_distribution<int>(50, 900)(random) * 1000);
         ::kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
     }
     EXPECT_EQ(Finish(Start(plan), 30000), EXIT_OK) << ReadAll(dir + "/run.err");
     ExpectRowsOnReaders(rowOf, 6);
+}
+
+TEST_F(Provision, TheBaseChecksEveryRowBeforeAnyPortAndDryRunShowsTheRecords) {
+    const std::string port = StartReader(DEVICE_TYPE_DUAL_ANTENNA), base = dir + "/base.json";
+    ASSERT_EQ(Cli("export --port " + port + " -o " + base).exitCode, EXIT_OK);
+    const std::string args = " --port " + port + " --base " + base;
+    std::ofstream(dir + "/plan.csv") << "ipAddress,deviceId\n10.0.0.1,\n10.0.0.2,5\n";
+    CliRun run = Cli("provision " + dir + "/plan.csv" + args);
+    EXPECT_EQ(run.exitCode, EXIT_REFUSED);
+    EXPECT_TRUE(Says(run.err, "plan.csv:3: deviceId is written only in connection mode 0")) << run.err;
+    std::ofstream(dir + "/plan.csv") << "ipAddress,wifiSsid\n10.0.0.1,x\n";
+    run = Cli("provision " + dir + "/plan.csv" + args);
+    EXPECT_EQ(run.exitCode, EXIT_USAGE);
+    EXPECT_TRUE(Says(run.err, "plan.csv:1:2: " + base + " is for a dual-antenna reader (type 1), which has no field wifiSsid")) << run.err;
+    std::ofstream(dir + "/plan.csv") << "ipAddress\n10.0.0.1\n10.0.0.2\n";
+    run = Cli("provision " + dir + "/plan.csv --dry-run --base " + base);
+    EXPECT_EQ(run.exitCode, EXIT_OK) << run.err;
+    EXPECT_TRUE(Says(run.out, "row 3: record (93 bytes):")) << run.out;
+    EXPECT_TRUE(Says(run.out, "ipAddress=10.0.0.2")) << run.out;
+    EXPECT_EQ(SimRunnerFrames(runners[0]).size(), 1u);  // the export's query alone
 }
 
 TEST_F(Provision, PortModeThenUndoFromTheLog) {
@@ -152,6 +178,10 @@ TEST_F(Provision, PortModeThenUndoFromTheLog) {
     EXPECT_TRUE(Says(run.out, "row 3: 10.0.0.10 written and verified")) << run.out;
     EXPECT_EQ(Cli("provision " + dir + "/ports.csv" + log).exitCode, EXIT_OK);  // done: nothing written again
     EXPECT_EQ(Writes(0).size() + Writes(1).size(), 2u);
+    run = Cli("scan --ports " + a + "," + dir + "/nothing," + b);
+    EXPECT_EQ(run.exitCode, EXIT_OK);
+    EXPECT_TRUE(Says(run.out, b + " ") && Says(run.out, "ip 10.0.0.10") && Says(run.out, "name second")) << run.out;
+    EXPECT_TRUE(Says(run.err, "3 port(s) asked, 2 reader(s) answered")) << run.err;
 
     // The plan changed under a done row: refused before any port is opened.
     std::ofstream(dir + "/ports.csv") << "port,ipAddress,deviceName\n" << a << ",10.0.0.99,first\n";

@@ -99,12 +99,10 @@ bool ReadCsvCells(const std::string& bytes, const std::string& file, std::vector
             }
         }
         row.push_back(cell);
+        const bool comma = i < n && bytes[i] == ',';
+        if (comma && ++i == n) row.emplace_back();  // a comma at the very end: one more empty cell
         if (row.size() > PLAN_MAX_COLUMNS) return fail("more than " + std::to_string(PLAN_MAX_COLUMNS) + " columns");
-        if (i < n && bytes[i] == ',') {
-            ++i;
-            if (i == n) row.emplace_back();  // a comma at the very end: one more empty cell
-            else continue;
-        }
+        if (comma && i < n) continue;
         // The end of a row: CRLF, LF, a lone CR, or the end of the text.
         if (i < n && bytes[i] == '\r') ++i;
         if (i < n && bytes[i] == '\n') ++i;

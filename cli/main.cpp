@@ -130,7 +130,9 @@ int Run(int argc, char** argv) {
     provision->add_option("--base", provisionOptions.baseFile, "a document from export, under every row");
     provision->add_option("--log", provisionOptions.logFile, "the audit log (default: PLAN.log.jsonl beside the plan)");
     provision->add_flag("--dry-run", provisionOptions.dryRun, "check the plan and show each row's record (needs --base)");
-    provision->add_option("--poll-ms", provisionOptions.pollMs)->group("")->check(CLI::Range(20, 5000));
+    provision->add_option("--poll-ms", provisionOptions.pollMs,
+                          "line mode: how often the port is asked, and how long a query waits (default 300)")
+        ->check(CLI::Range(20, 5000));
 
     std::vector<std::string> scanPorts;
     CLI::App* scan = app.add_subcommand("scan", "ask every port (or the ones given) and list where a reader answers");

@@ -205,11 +205,16 @@ int ParsePlan(const std::string& bytes, const std::string& file, const Overlay& 
         if (v[F_DEVICE_ID].present) keys.emplace_back("deviceId", std::to_string(v[F_DEVICE_ID].number));
         if (v[F_DEVICE_NAME].present) keys.emplace_back("deviceName", OverlayFields(row.overlay)["deviceName"].dump());
         if (out->hasPortColumn && !row.port.empty()) keys.emplace_back("port", row.port);
+        // On one cable a reader that holds a done row's values is that
+        // reader again, so two rows alike could never both be done.
+        if (!out->hasPortColumn) keys.emplace_back("", OverlayFields(row.overlay).dump());
         for (const auto& key : keys) {
             const auto at = seen.emplace(key.first + "=" + key.second, row.row);
-            if (!at.second)
-                problem(INPUT_REFUSED, file + ":" + std::to_string(row.row) + ": " + key.first + " " + key.second +
-                                           " repeats row " + std::to_string(at.first->second));
+            if (at.second) continue;
+            const std::string earlier = std::to_string(at.first->second);
+            problem(INPUT_REFUSED, file + ":" + std::to_string(row.row) + ": " +
+                                       (key.first.empty() ? "the row repeats row " + earlier + " (every reader must differ)"
+                                                          : key.first + " " + key.second + " repeats row " + earlier));
         }
     }
     return worst;

@@ -52,8 +52,10 @@ TEST(Plan, EveryProblemIsOneLineWithItsPlace) {
     ASSERT_TRUE(ParseSetting("dhcpEnabled=true", &dhcpBase, &error));
     const struct { std::string text; int code; std::vector<std::string> lines; Overlay base; } cases[] = {
         {"ipAddress,deviceId\n10.0.7.21,1\n10.0.7.22,2\n10.0.7.21,1\n", 3,
-         {"plan.csv:4: ipAddress 10.0.7.21 repeats row 2", "plan.csv:4: deviceId 1 repeats row 2"}, {}},
-        {"ipAddress\n10.0.7.21\n10.0.7.21\n\"\"\n", 0, {}, dhcpBase},  // DHCP and empty rows may repeat
+         {"plan.csv:4: ipAddress 10.0.7.21 repeats row 2", "plan.csv:4: deviceId 1 repeats row 2",
+          "plan.csv:4: the row repeats row 2"}, {}},
+        {"ipAddress,deviceName\n10.0.7.21,a\n10.0.7.21,b\n\"\",c\n,d\n", 0, {}, dhcpBase},  // DHCP and empty rows may repeat
+        {"platformPort\n9000\n9000\n", 3, {"plan.csv:3: the row repeats row 2 (every reader must differ)"}, {}},
         {"deviceName,port\nA,COM1\nA,COM1\n", 3,
          {"plan.csv:3: deviceName \"A\" repeats row 2", "plan.csv:3: port COM1 repeats row 2"}, {}},
         {"ipAddress,colour, ipAddress ,\n", 2,

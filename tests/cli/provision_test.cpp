@@ -176,7 +176,13 @@ TEST_F(Provision, PortModeThenUndoFromTheLog) {
     CliRun run = Cli("provision " + dir + "/ports.csv" + log);
     ASSERT_EQ(run.exitCode, EXIT_OK) << run.err;
     EXPECT_TRUE(Says(run.out, "row 3: 10.0.0.10 written and verified")) << run.out;
-    EXPECT_EQ(Cli("provision " + dir + "/ports.csv" + log).exitCode, EXIT_OK);  // done: nothing written again
+    // Killed while writing a line: the torn line is cut off, the done rows stay done.
+    const std::string complete = ReadAll(dir + "/ports.jsonl");
+    std::ofstream(dir + "/ports.jsonl", std::ios::app) << "{\"time\": \"2026-";
+    run = Cli("provision " + dir + "/ports.csv" + log);
+    EXPECT_EQ(run.exitCode, EXIT_OK);
+    EXPECT_TRUE(Says(run.err, "ports.jsonl:3:1: the last line is incomplete")) << run.err;
+    EXPECT_EQ(ReadAll(dir + "/ports.jsonl"), complete);
     EXPECT_EQ(Writes(0).size() + Writes(1).size(), 2u);
     run = Cli("scan --ports " + a + "," + dir + "/nothing," + b);
     EXPECT_EQ(run.exitCode, EXIT_OK);

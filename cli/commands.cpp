@@ -112,9 +112,19 @@ void Export(const CliOptions& options, const DeviceInfoStore& store, PortResult&
                 (path == "-" ? std::string(" to standard output") : " to " + path);
 }
 
-void Apply(const CliOptions& options, ReaderSession& session, const DeviceInfoStore& store, PortResult& r) {
+}  // namespace
+
+void ApplyToReader(const CliOptions& options, ReaderSession& session, const DeviceInfoStore& store, PortResult& r) {
     const int type = store.deviceType;
     r.json["deviceType"] = type;
+    if (!options.mustHold.empty()) {
+        const std::vector<std::string> differences = VerifyWritten(type, options.mustHold, store);
+        if (!differences.empty()) {
+            Fail(r, EXIT_REFUSED, "the reader does not hold what " + options.mustHoldWhat + " wrote (" + differences[0] +
+                                      "); is it that reader? nothing written");
+            return;
+        }
+    }
     if (options.overlay.deviceType >= 0 && options.overlay.deviceType != type) {
         Fail(r, EXIT_REFUSED,
              options.inputName + " is for a " + DeviceTypeName(options.overlay.deviceType) + " (type " +
@@ -176,6 +186,8 @@ void Apply(const CliOptions& options, ReaderSession& session, const DeviceInfoSt
     r.text = r.port + ": " + r.summary + "\n";
 }
 
+namespace {
+
 void FinishJson(PortResult& r) {
     Json head = Json::object();
     head["port"] = r.port;
@@ -185,6 +197,8 @@ void FinishJson(PortResult& r) {
     for (auto it = r.json.begin(); it != r.json.end(); ++it) head[it.key()] = it.value();
     r.json = head;
 }
+
+}  // namespace
 
 std::string SummaryLine(const PortResult& r) {
     char status[48];
@@ -197,7 +211,16 @@ std::string SummaryLine(const PortResult& r) {
     return line + (r.exitCode == EXIT_OK ? r.summary : r.message);
 }
 
-}  // namespace
+void CliWrite(FILE* stream, const std::string& text) {
+    ConsolePrint(stream, "%s", text.c_str());
+    std::fflush(stream);
+}
+
+int ExitForSession(SessionResult result) { return ExitFor(result); }
+
+std::string ExplainSession(SessionResult result, const ReaderSession& session, const char* waitingFor, int timeoutMs) {
+    return Explain(result, session, waitingFor, timeoutMs);
+}
 
 std::string OutputPathForPort(const std::string& pattern, const std::string& port) {
     const size_t at = pattern.find("{port}");
@@ -232,7 +255,7 @@ PortResult RunOnPort(const CliOptions& options, const std::string& port) {
             switch (options.command) {
             case CMD_IDENTIFY: Identify(options, store, r); break;
             case CMD_EXPORT: Export(options, store, r); break;
-            case CMD_APPLY: Apply(options, session, store, r); break;
+            case CMD_APPLY: ApplyToReader(options, session, store, r); break;
             }
         }
         SessionClose(&session);

@@ -3,9 +3,11 @@
 #pragma once
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "cli/session.h"
 #include "document/fields.h"
 
 enum CliCommand { CMD_IDENTIFY, CMD_EXPORT, CMD_APPLY };
@@ -21,6 +23,10 @@ struct CliOptions {
     std::string inputName;    // apply: the file's name for messages
     Overlay overlay;          // apply: the file's values, then --set
     int timeoutMs = 3000;
+    // apply: the reader must report what this record wrote (undo from
+    // the log: the row's own reader), named in messages by mustHoldWhat.
+    std::vector<uint8_t> mustHold;
+    std::string mustHoldWhat;
 };
 
 // The outcome on one port. text is what the command prints for it (for
@@ -40,6 +46,22 @@ PortResult RunOnPort(const CliOptions& options, const std::string& port);
 // Runs the command on every port of options in parallel, prints the
 // results and, for several ports, the summary. Returns the exit code.
 int RunCommand(const CliOptions& options);
+
+// apply on a reader that answered with store: the overlay over its
+// settings, the page's checks, then (unless dryRun) the record, the
+// acknowledgement and the verifying query. r.json gets deviceType and, once
+// built, the record in hex.
+void ApplyToReader(const CliOptions& options, ReaderSession& session, const DeviceInfoStore& store, PortResult& r);
+
+// The line of a port in the summary of several.
+std::string SummaryLine(const PortResult& r);
+
+// Every line of the provisioning commands goes out through here, flushed.
+void CliWrite(FILE* stream, const std::string& text);
+
+// The exit code of a failed exchange, and its one-line reason.
+int ExitForSession(SessionResult result);
+std::string ExplainSession(SessionResult result, const ReaderSession& session, const char* waitingFor, int timeoutMs);
 
 // "{port}" in pattern replaced by the last part of the port's name.
 std::string OutputPathForPort(const std::string& pattern, const std::string& port);

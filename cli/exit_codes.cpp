@@ -10,6 +10,7 @@ const char* ExitCodeName(int code) {
     case EXIT_MISMATCH: return "verification mismatch";
     case EXIT_UNSUPPORTED: return "unsupported reader";
     case EXIT_LINE_LOST: return "line lost";
+    case EXIT_INTERRUPTED: return "interrupted";
     default: return "failed";
     }
 }

@@ -14,6 +14,7 @@ enum ExitCode {
     EXIT_MISMATCH = 6,        // the reader does not report what was written
     EXIT_UNSUPPORTED = 7,     // a reader too old for this tool, or a device type without a page
     EXIT_LINE_LOST = 8,       // the line went away during the exchange (adapter unplugged)
+    EXIT_INTERRUPTED = 9,     // stopped by Ctrl-C (SIGINT, SIGTERM) before the plan was done
 };
 
 const char* ExitCodeName(int code);

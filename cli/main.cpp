@@ -17,8 +17,10 @@
 #endif
 
 #include "cli/commands.h"
+#include "cli/audit_log.h"
 #include "cli/console.h"
 #include "cli/exit_codes.h"
+#include "cli/provision.h"
 #include "cli/session.h"
 #include "cli/trace.h"
 
@@ -27,7 +29,8 @@ namespace {
 const char* const EXIT_HELP =
     "Exit codes: 0 success, 1 other failure, 2 bad arguments or file, 3 refused by validation,\n"
     "4 port could not be opened, 5 no reply within the time-out, 6 verification mismatch,\n"
-    "7 reader not supported, 8 line lost. With several ports: the code of the first port that failed.\n";
+    "7 reader not supported, 8 line lost, 9 interrupted (provision: run the same command again to go on).\n"
+    "With several ports: the code of the first port that failed.\n";
 
 int Usage(const std::string& message) {
     ConsolePrint(stderr, "tavrolin-cli: %s\n", message.c_str());
@@ -50,18 +53,47 @@ bool ReadInput(const std::string& name, std::string* text, std::string* error) {
     return true;
 }
 
+// A scan asks many ports at once; a reader answers well within this.
+constexpr int SCAN_TIMEOUT_MS = 500;
+
+// Undo: the settings row's reader had before provisioning, as the document
+// to apply, and the record it got, which the reader must still hold.
+int OverlayFromLog(const std::string& path, int row, CliOptions* options) {
+    std::string text, error;
+    AuditLog log;
+    if (!ReadInput(path, &text, &error)) return Usage(error);
+    if (!ParseAuditLog(text, path, &log, &error)) return Usage(error);
+    if (!log.warning.empty()) ConsolePrint(stderr, "tavrolin-cli: warning: %s\n", log.warning.c_str());
+    const AuditRecord* done = nullptr;
+    for (const AuditRecord& record : log.records)
+        if (record.row == row && record.result == "ok") done = &record;
+    if (done == nullptr) return Usage(path + ": no reader of row " + std::to_string(row) + " is recorded as done");
+    InputError bad;
+    options->inputName = path + " row " + std::to_string(row);
+    if (!ParseDocument(done->before.dump(), options->inputName, &options->overlay, &bad)) {
+        ConsolePrint(stderr, "tavrolin-cli: %s\n", bad.message.c_str());
+        return bad.exitCode;
+    }
+    options->mustHoldWhat = "row " + std::to_string(row);
+    HexToBytes(done->record, &options->mustHold);  // checked when the log was read
+    return EXIT_OK;
+}
+
 int Run(int argc, char** argv) {
     CliCommand command = CMD_IDENTIFY;
     CliOptions options;
     std::string port, file;
     std::vector<std::string> ports, sets;
     bool trace = false, json = false;
+    std::string fromLog;
+    int undoRow = 0;
+    ProvisionOptions provisionOptions;
 
     CLI::App app{"Configures network RFID card readers over a serial line (115200 8N1)."};
     app.footer(EXIT_HELP);
     app.require_subcommand(1);
     app.add_flag("--trace", trace, "print every frame sent and received, with a timestamp, to standard error");
-    app.add_flag("--json", json, "machine-readable output (identify, apply, ports)");
+    app.add_flag("--json", json, "machine-readable output (identify, apply, ports, scan, provision)");
 
     CLI::App* portsCmd = app.add_subcommand("ports", "list the serial ports present");
     CLI::App* identify = app.add_subcommand("identify", "show the reader's type, versions and settings");
@@ -83,6 +115,32 @@ int Run(int argc, char** argv) {
     apply->add_option("file", file, "JSON document made by export (- for standard input)");
     apply->add_option("--set", sets, "NAME=VALUE, overrides the document; repeatable")->allow_extra_args(false);
     apply->add_flag("--dry-run", options.dryRun, "run every check and show the record, write nothing");
+    CLI::Option* logOption =
+        apply->add_option("--from-log", fromLog, "undo: write back the settings a reader had before provisioning");
+    apply->add_option("--row", undoRow, "with --from-log: the plan's row whose reader is undone")
+        ->needs(logOption);
+    logOption->needs("--row");
+
+    CLI::App* provision = app.add_subcommand(
+        "provision", "write each reader its row of a CSV plan: readers one after another on --port, or the port "
+                     "each row names; every reader is recorded in the log");
+    provision->fallthrough();
+    provision->add_option("plan", provisionOptions.planFile, "the plan: CSV, first row the field names (and port)")
+        ->required();
+    provision->add_option("--port", provisionOptions.port, "the port the readers are connected to one after another");
+    provision->add_option("--base", provisionOptions.baseFile, "a document from export, under every row");
+    provision->add_option("--log", provisionOptions.logFile, "the audit log (default: PLAN.log.jsonl beside the plan)");
+    provision->add_flag("--dry-run", provisionOptions.dryRun, "check the plan and show each row's record (needs --base)");
+    provision->add_option("--poll-ms", provisionOptions.pollMs,
+                          "line mode: how often the port is asked, and how long a query waits (default 300)")
+        ->check(CLI::Range(20, 5000));
+
+    std::vector<std::string> scanPorts;
+    CLI::App* scan = app.add_subcommand("scan", "ask every port (or the ones given) and list where a reader answers");
+    scan->fallthrough();
+    scan->add_option("--ports", scanPorts, "ports to ask, comma-separated (default: every port present)")
+        ->delimiter(',')
+        ->allow_extra_args(false);
 
     try {
         app.parse(argc, argv);
@@ -98,6 +156,12 @@ int Run(int argc, char** argv) {
     }
 
     if (portsCmd->parsed()) return RunPorts(json);
+    if (scan->parsed()) return RunScan(scanPorts, json, trace, SCAN_TIMEOUT_MS);
+    if (provision->parsed()) {
+        provisionOptions.json = json;
+        provisionOptions.trace = trace;
+        return RunProvision(provisionOptions);
+    }
     if (exportCmd->parsed()) command = CMD_EXPORT;
     if (apply->parsed()) command = CMD_APPLY;
 
@@ -122,8 +186,14 @@ int Run(int argc, char** argv) {
 
     if (command == CMD_APPLY) {
         // Everything the user gave is checked before any port is touched.
-        if (file.empty() && sets.empty()) return Usage("apply needs a document, --set values, or both");
         InputError error;
+        if (!fromLog.empty()) {
+            if (!file.empty()) return Usage("--from-log takes the settings from the log; give no document");
+            const int code = OverlayFromLog(fromLog, undoRow, &options);
+            if (code != EXIT_OK) return code;
+        } else if (file.empty() && sets.empty()) {
+            return Usage("apply needs a document, --set values, or both");
+        }
         if (!file.empty()) {
             std::string text, why;
             if (!ReadInput(file, &text, &why)) return Usage(why);

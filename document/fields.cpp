@@ -389,18 +389,10 @@ bool ParseDocument(const std::string& text, const std::string& source, Overlay* 
     return true;
 }
 
-bool ParseSetting(const std::string& assignment, Overlay* out, InputError* error) {
-    const size_t eq = assignment.find('=');
-    if (eq == std::string::npos || eq == 0)
-        return Fail(error, INPUT_MALFORMED, "--set " + assignment + ": expected NAME=VALUE");
-    const std::string name = assignment.substr(0, eq);
-    const std::string text = assignment.substr(eq + 1);
-    const FieldId id = FieldByName(name);
-    const std::string where = "--set " + name;
-    if (id == FIELD_COUNT) return Fail(error, INPUT_MALFORMED, where + ": unknown field \"" + name + "\"");
+bool ParseFieldText(FieldId id, const std::string& text, const std::string& where, FieldValue* out,
+                    InputError* error) {
     const FieldDef& def = FIELDS[id];
-
-    // The command line's text as the JSON value of the field's kind.
+    // The text as the JSON value of the field's kind.
     Json value;
     long long number = 0;
     switch (def.kind) {
@@ -409,19 +401,51 @@ bool ParseSetting(const std::string& assignment, Overlay* out, InputError* error
     case KIND_FLAG:
         if (text == "true" || text == "1" || text == "yes" || text == "on") value = true;
         else if (text == "false" || text == "0" || text == "no" || text == "off") value = false;
-        else return Fail(error, INPUT_MALFORMED, where + " must be " + KindHint(def.kind));
+        else return Fail(error, INPUT_MALFORMED, where + ": " + def.name + " must be " + KindHint(def.kind));
         break;
     default:
         if (!StrictInteger(text, &number))
-            return Fail(error, INPUT_MALFORMED, where + " must be " + KindHint(def.kind) + ", not \"" + text + "\"");
+            return Fail(error, INPUT_MALFORMED,
+                        where + ": " + def.name + " must be " + KindHint(def.kind) + ", not \"" + text + "\"");
         value = static_cast<int64_t>(number);
         break;
     }
+    return ParseValue(def, value, where, out, error);
+}
+
+bool ParseSetting(const std::string& assignment, Overlay* out, InputError* error) {
+    const size_t eq = assignment.find('=');
+    if (eq == std::string::npos || eq == 0)
+        return Fail(error, INPUT_MALFORMED, "--set " + assignment + ": expected NAME=VALUE");
+    const std::string name = assignment.substr(0, eq);
+    const FieldId id = FieldByName(name);
+    if (id == FIELD_COUNT) return Fail(error, INPUT_MALFORMED, "--set " + name + ": unknown field \"" + name + "\"");
     FieldValue parsed;
-    if (!ParseValue(def, value, "--set", &parsed, error)) return false;
+    if (!ParseFieldText(id, assignment.substr(eq + 1), "--set", &parsed, error)) return false;
     parsed.fromCommandLine = true;
     Remember(out, id, parsed);
     return CheckFieldsForType(*out, out->deviceType, error);
+}
+
+void LayerOverlay(Overlay* under, const Overlay& over) {
+    for (FieldId id : over.order) Remember(under, id, over.values[id]);
+}
+
+Json OverlayFields(const Overlay& overlay) {
+    Json fields = Json::object();
+    for (FieldId id : overlay.order) {
+        const FieldValue& v = overlay.values[id];
+        Json& out = fields[FIELDS[id].name];
+        if (v.none) continue;  // stays null
+        switch (FIELDS[id].kind) {
+        case KIND_TEXT: out = TextJson(v.text); break;
+        case KIND_ADDRESS: out = v.addressBlank ? std::string() : DottedAddress(v.address); break;
+        case KIND_FLAG: out = v.flag; break;
+        case KIND_BAUD: out = BAUD_RATES[v.number]; break;
+        default: out = v.number; break;
+        }
+    }
+    return fields;
 }
 
 bool CheckFieldsForType(const Overlay& overlay, int deviceType, InputError* error) {
@@ -486,26 +510,30 @@ std::string IgnoredSetting(int deviceType, const PageForm& form, const Overlay& 
     const bool mode0 = hasMode && form.connectModeSelection == 0;
     const bool dhcp = deviceType == DEVICE_TYPE_WIFI && form.dhcp;
     for (FieldId id : overlay.order) {
-        if (!overlay.values[id].fromCommandLine) continue;
+        const FieldValue& v = overlay.values[id];
+        if (!v.fromCommandLine && !v.fromPlan) continue;
         const char* why = nullptr;
+        const char* fix = nullptr;
         switch (id) {
         case F_DEVICE_NAME:
         case F_DEVICE_PASSWORD:
         case F_PLATFORM_IP:
         case F_PLATFORM_PORT:
-            if (mode0) why = "is not written in connection mode 0 (the reader is known by its deviceId); add --set connectMode=1";
+            if (mode0) why = "is not written in connection mode 0 (the reader is known by its deviceId)", fix = "connectMode=1";
             break;
         case F_DEVICE_ID:
-            if (hasMode && !mode0) why = "is written only in connection mode 0; add --set connectMode=0";
+            if (hasMode && !mode0) why = "is written only in connection mode 0", fix = "connectMode=0";
             break;
         case F_IP_ADDRESS:
         case F_SUBNET_MASK:
         case F_GATEWAY:
-            if (dhcp) why = "is not written while dhcpEnabled is true; add --set dhcpEnabled=false";
+            if (dhcp) why = "is not written while dhcpEnabled is true", fix = "dhcpEnabled=false";
             break;
         default: break;
         }
-        if (why != nullptr) return std::string("--set ") + FIELDS[id].name + " " + why;
+        if (why == nullptr) continue;
+        if (v.fromCommandLine) return std::string("--set ") + FIELDS[id].name + " " + why + "; add --set " + fix;
+        return std::string(FIELDS[id].name) + " " + why + "; the plan or --base must give " + fix;
     }
     return "";
 }

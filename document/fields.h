@@ -72,6 +72,7 @@ struct FieldValue {
     int64_t number = 0;        // port, baud index, connectMode, deviceId
     bool flag = false;
     bool fromCommandLine = false;  // given with --set rather than in a document
+    bool fromPlan = false;         // a cell of a provisioning plan
 };
 
 // What the user asks for: the values of a file, then those of --set.
@@ -99,6 +100,14 @@ bool ParseDocument(const std::string& text, const std::string& source, Overlay* 
                    InputError* error);
 // Adds one "name=value" of the command line.
 bool ParseSetting(const std::string& assignment, Overlay* out, InputError* error);
+// One value given as text (a --set value, a cell of a plan), checked as
+// the document's value of the field's kind; where names it in messages.
+bool ParseFieldText(FieldId id, const std::string& text, const std::string& where, FieldValue* out,
+                    InputError* error);
+// Puts the values of over on top of under (the later layer wins).
+void LayerOverlay(Overlay* under, const Overlay& over);
+// The overlay's values as the "fields" of a document, in the order given.
+nlohmann::ordered_json OverlayFields(const Overlay& overlay);
 // Every field given must exist on deviceType.
 bool CheckFieldsForType(const Overlay& overlay, int deviceType, InputError* error);
 
@@ -108,7 +117,7 @@ bool CheckFieldsForType(const Overlay& overlay, int deviceType, InputError* erro
 // page (the device ID shown after a switch to mode 0 is the stored one).
 PageForm FormWithOverlay(int deviceType, const PageView& view, const Overlay& overlay);
 
-// A field given with --set that the record will not carry as given: the
+// A field given with --set or in a plan's cell that the record will not carry as given: the
 // platform fields and the name in connection mode 0, the device ID in
 // mode 1, the addresses with DHCP on. Empty when there is none, else the
 // message. (A document's such fields are the page's hidden values and are

@@ -2,6 +2,7 @@
 // page 936 tables on Windows (the same ones the window program uses).
 #include "document/text_codec.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #ifdef _WIN32
@@ -91,4 +92,34 @@ std::string HexBytes(const unsigned char* bytes, size_t count, const char* separ
         out += two;
     }
     return out;
+}
+
+bool IsUtf8(const std::string& text) {
+    const size_t n = text.size();
+    for (size_t i = 0; i < n;) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t extra = 0;
+        uint32_t code = 0, least = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            extra = 1, code = c & 0x1F, least = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2, code = c & 0x0F, least = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3, code = c & 0x07, least = 0x10000;
+        } else {
+            return false;
+        }
+        if (n - i <= extra) return false;
+        for (size_t k = 1; k <= extra; ++k) {
+            const unsigned char t = static_cast<unsigned char>(text[i + k]);
+            if ((t & 0xC0) != 0x80) return false;
+            code = (code << 6) | (t & 0x3F);
+        }
+        if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+        i += extra + 1;
+    }
+    return true;
 }

@@ -10,6 +10,10 @@ bool GbkToUtf8(const std::string& gbk, std::string* utf8);
 // represent; *gbk is then left empty.
 bool Utf8ToGbk(const std::string& utf8, std::string* gbk);
 
+// True when text is well-formed UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF).
+bool IsUtf8(const std::string& text);
+
 // For display: the UTF-8 form of a reader's text, or its bytes in hex
 // ("hex:C4E3") when they are not valid GBK.
 std::string GbkForDisplay(const std::string& gbk);

@@ -14,6 +14,7 @@
 
 #include "serial/line.h"
 #include "sim/rig_control.h"
+#include "sim/sim_fleet.h"
 #include "sim/sim_reader.h"
 #include "sim/sim_runner.h"
 
@@ -47,6 +48,11 @@ void PrintHelp() {
         "  --rig-cable NAME     the hangup fault unplugs the rig's cable NAME through the\n"
         "                       control file in TAV_RIG_CTL instead of closing the port\n"
         "  --once               exit after the first frame was answered\n"
+        "  --fleet F            several readers one after another on the port, from the\n"
+        "                       JSON array F: per reader type, fields, fault, faultOnWrite,\n"
+        "                       sameAs (an earlier reader again), writesToLeave (1),\n"
+        "                       queriesToLeave (2), hangUp (true; false: falls silent),\n"
+        "                       gapMs (1000); exits after the last one left\n"
         "  --list-ports         print the serial ports found and exit\n"
         "  --help               this text\n"
         "\n"
@@ -71,15 +77,23 @@ void PrintHelp() {
         "                       (default 2000)\n");
 }
 
-bool ApplyJsonFile(SimReader* sim, const std::string& path, std::string* error) {
+bool ReadJsonFile(const std::string& path, nlohmann::json* doc, std::string* error) {
     std::ifstream in(path);
     if (!in) {
         *error = "cannot read " + path;
         return false;
     }
-    nlohmann::json doc = nlohmann::json::parse(in, nullptr, false);
-    if (doc.is_discarded() || !doc.is_object()) {
-        *error = path + ": not a JSON object";
+    *doc = nlohmann::json::parse(in, nullptr, false);
+    if (doc->is_discarded()) {
+        *error = path + ": not valid JSON";
+        return false;
+    }
+    return true;
+}
+
+bool ApplyJsonFields(SimReader* sim, const nlohmann::json& doc, const std::string& where, std::string* error) {
+    if (!doc.is_object()) {
+        *error = where + ": not a JSON object";
         return false;
     }
     for (auto it = doc.begin(); it != doc.end(); ++it) {
@@ -89,10 +103,43 @@ bool ApplyJsonFile(SimReader* sim, const std::string& path, std::string* error) 
         else if (it->is_number_integer())
             value = std::to_string(it->get<long long>());
         else {
-            *error = path + ": field " + it.key() + " must be a text or an integer";
+            *error = where + ": field " + it.key() + " must be a text or an integer";
             return false;
         }
         if (!SimSetField(sim, it.key(), value, error)) return false;
+    }
+    return true;
+}
+
+// --fleet: a JSON array, one object per reader in the order they come:
+// {"type": 52, "fields": {...}, "fault": "hangup:500", "faultOnWrite": true,
+//  "sameAs": 0, "writesToLeave": 1, "queriesToLeave": 2, "hangUp": true, "gapMs": 1000}
+bool ReadFleet(const std::string& path, std::vector<SimFleetReader>* fleet, std::string* error) {
+    nlohmann::json doc;
+    if (!ReadJsonFile(path, &doc, error)) return false;
+    if (!doc.is_array() || doc.empty()) {
+        *error = path + ": expected an array of readers";
+        return false;
+    }
+    for (size_t i = 0; i < doc.size(); ++i) {
+        const nlohmann::json& r = doc[i];
+        const std::string where = path + " reader " + std::to_string(i);
+        if (!r.is_object()) {
+            *error = where + ": not a JSON object";
+            return false;
+        }
+        SimFleetReader step;
+        SimInit(&step.reader, r.value("type", DEVICE_TYPE_BASIC));
+        if (r.contains("fields") && !ApplyJsonFields(&step.reader, r["fields"], where, error)) return false;
+        if (r.contains("fault") && !SimParseFault(r.value("fault", ""), &step.reader.fault, error)) return false;
+        step.reader.fault.writesOnly = r.value("faultOnWrite", false);
+        if (step.reader.fault.writesOnly) step.reader.fault.repliesLeft = 1;
+        step.sameAs = r.value("sameAs", -1);
+        step.writesToLeave = r.value("writesToLeave", 1);
+        step.queriesToLeave = r.value("queriesToLeave", 2);
+        step.hangUp = r.value("hangUp", true);
+        step.gapMs = r.value("gapMs", 1000);
+        fleet->push_back(step);
     }
     return true;
 }
@@ -106,7 +153,7 @@ long ElapsedMs() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string port, pty, file, faultText, rigCable, protocolVersion;
+    std::string port, pty, file, faultText, rigCable, protocolVersion, fleetFile;
     int type = DEVICE_TYPE_BASIC, faultCount = -1;
     bool once = false;
     std::vector<std::string> sets;
@@ -132,6 +179,7 @@ int main(int argc, char** argv) {
         else if (a == "--fault-count") { value(&v); faultCount = std::atoi(v.c_str()); }
         else if (a == "--rig-cable") value(&rigCable);
         else if (a == "--once") once = true;
+        else if (a == "--fleet") value(&fleetFile);
         else if (a == "--list-ports") {
             for (const std::string& p : LineEnumerate()) std::printf("%s\n", p.c_str());
             return 0;
@@ -152,7 +200,8 @@ int main(int argc, char** argv) {
     SimReader sim;
     SimInit(&sim, type);
     std::string error;
-    if (!file.empty() && !ApplyJsonFile(&sim, file, &error)) {
+    nlohmann::json fields;
+    if (!file.empty() && (!ReadJsonFile(file, &fields, &error) || !ApplyJsonFields(&sim, fields, file, &error))) {
         std::fprintf(stderr, "readersim: %s\n", error.c_str());
         return 2;
     }
@@ -194,6 +243,20 @@ int main(int argc, char** argv) {
 
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+    if (!fleetFile.empty()) {
+        std::vector<SimFleetReader> readers;
+        SimFleet* fleet = nullptr;
+        if (!ReadFleet(fleetFile, &readers, &error) || (fleet = SimFleetStart(options, readers, &error)) == nullptr) {
+            std::fprintf(stderr, "readersim: %s\n", error.c_str());
+            return 2;
+        }
+        std::printf("readersim: %zu readers one after another on %s\n", readers.size(), options.port.c_str());
+        std::fflush(stdout);
+        while (!g_stop && SimFleetCurrent(fleet) < readers.size())
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        SimFleetStop(fleet);
+        return 0;
+    }
     SimRunner* runner = SimRunnerStart(options, sim, &error);
     if (runner == nullptr) {
         std::fprintf(stderr, "readersim: %s\n", error.c_str());

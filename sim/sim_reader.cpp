@@ -116,9 +116,9 @@ std::string PrintableText(const uint8_t* p, size_t width) {
 }
 
 // Whether the current reply is still subject to the fault; counts it.
-bool TakeFault(SimReader* sim) {
+bool TakeFault(SimReader* sim, bool info) {
     SimFaultPlan& f = sim->fault;
-    if (f.fault == SIM_FAULT_NONE || f.repliesLeft == 0) return false;
+    if (f.fault == SIM_FAULT_NONE || f.repliesLeft == 0 || (info && f.writesOnly)) return false;
     if (f.repliesLeft > 0) --f.repliesLeft;
     return true;
 }
@@ -151,7 +151,7 @@ std::vector<uint8_t> InfoReply(const SimReader* sim, size_t payloadLength, int t
 // The answer to one good frame, with the fault applied.
 std::vector<SimAction> Answer(SimReader* sim, uint8_t command) {
     bool info = command == CMD_INFO_REPLY;
-    bool faulty = TakeFault(sim);
+    bool faulty = TakeFault(sim, info);
     SimFault fault = faulty ? sim->fault.fault : SIM_FAULT_NONE;
     int arg = sim->fault.arg, arg2 = sim->fault.arg2;
 

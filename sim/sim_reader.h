@@ -36,6 +36,7 @@ struct SimFaultPlan {
     int arg;
     int arg2;
     int repliesLeft;  // replies the fault still applies to; < 0: all of them
+    bool writesOnly = false;  // only acknowledgements: the reader takes the record, then misbehaves
 };
 
 // One frame the reader received, as it came and decoded.

@@ -40,6 +40,7 @@ struct SimRunner {
     std::atomic<bool> stop{false};
     std::atomic<bool> finished{false};
     std::atomic<bool> lineOpen{false};
+    std::atomic<int> hangUpMs{-1};  // a hang-up asked for by SimRunnerHangUp; -1: none
 
     // Runner thread only (set before the thread starts).
     SerialLine* line = nullptr;
@@ -67,6 +68,8 @@ static void DropLine(SimRunner* r, int64_t reopenAt) {
 }
 
 static void RunActions(SimRunner* r, int64_t now) {
+    const int asked = r->hangUpMs.exchange(-1);
+    if (asked >= 0) r->queue.push_front(TimedAction{now, SimAction{SIM_ACTION_HANG_UP, 0, {}, asked}});
     while (!r->queue.empty() && r->queue.front().dueMs <= now) {
         SimAction a = std::move(r->queue.front().action);
         r->queue.pop_front();
@@ -178,6 +181,8 @@ void SimRunnerStop(SimRunner* r) {
     if (r->thread.joinable()) r->thread.join();
     delete r;
 }
+
+void SimRunnerHangUp(SimRunner* r, int downMs) { r->hangUpMs = downMs; }
 
 void SimRunnerUpdate(SimRunner* r, const std::function<void(SimReader*)>& fn) {
     std::lock_guard<std::mutex> hold(r->lock);

@@ -39,6 +39,10 @@ SimRunner* SimRunnerStart(const SimRunnerOptions& options, const SimReader& read
 // Stops the thread and closes the line.
 void SimRunnerStop(SimRunner* runner);
 
+// Hangs the line up for downMs as the hang-up fault does (the reader is
+// unplugged), from any thread.
+void SimRunnerHangUp(SimRunner* runner, int downMs);
+
 // Runs fn on the reader under the runner's lock.
 void SimRunnerUpdate(SimRunner* runner, const std::function<void(SimReader*)>& fn);
 

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -12,6 +13,7 @@
 
 #include "cli/exit_codes.h"
 #include "protocol/frame.h"
+#include "sim/sim_fleet.h"
 #include "sim/sim_runner.h"
 
 namespace {
@@ -87,4 +89,38 @@ TEST(CliUnderWine, ExportApplyIdentifyOnTheRigsCable) {
     ASSERT_FALSE(json.is_discarded()) << out;
     EXPECT_EQ(json["fields"]["deviceName"], "门禁A");
     EXPECT_EQ(json["fields"]["ipAddress"], "10.0.0.5");
+}
+
+TEST(CliUnderWine, ProvisionTwoReadersOneAfterAnotherOnTheRigsCable) {
+    const char* appPort = std::getenv("TAV_APP_PORT");
+    const char* simPort = std::getenv("TAV_SIM_PORT");
+    if (!appPort || !simPort || !*appPort || !*simPort) GTEST_SKIP() << "no rig: TAV_APP_PORT/TAV_SIM_PORT unset";
+    // Two readers with silence between them: the rig's cable stays plugged.
+    std::vector<SimFleetReader> readers(2);
+    for (SimFleetReader& r : readers) {
+        SimInit(&r.reader, DEVICE_TYPE_BASIC);
+        r.hangUp = false;
+    }
+    SimRunnerOptions options;
+    options.port = simPort;
+    std::string error, out;
+    SimFleet* fleet = SimFleetStart(options, readers, &error);
+    ASSERT_NE(fleet, nullptr) << simPort << ": " << error;
+
+    char folder[MAX_PATH];
+    GetTempPathA(sizeof folder, folder);
+    const std::string plan = std::string(folder) + "tav-fleet.csv", log = std::string(folder) + "tav-fleet.log.jsonl";
+    DeleteFileA(log.c_str());
+    std::ofstream(plan, std::ios::binary) << "ipAddress,deviceName\r\n10.0.7.21,\xE9\x97\xA8\xE7\xA6\x81-21\r\n"
+                                             "10.0.7.22,\xE9\x97\xA8\xE7\xA6\x81-22\r\n";
+    EXPECT_EQ(RunCli("provision \"" + plan + "\" --port " + appPort, std::string(folder) + "tav-fleet.out", &out), EXIT_OK)
+        << out;
+    EXPECT_NE(out.find("row 3: 10.0.7.22 written and verified - connect the next reader"), std::string::npos) << out;
+    const std::vector<SimReader> after = SimFleetReaders(fleet);
+    SimFleetStop(fleet);
+    EXPECT_EQ(SimGetField(&after[0], "ipAddress"), "10.0.7.21");
+    EXPECT_EQ(SimGetField(&after[1], "ipAddress"), "10.0.7.22");
+    std::ifstream in(log, std::ios::binary);
+    const std::string lines((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 2) << lines;
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "protocol/reassembly.h"
+#include "serial/comm_log.h"
 #include "serial/serial_link.h"
 
 // RxBuffer: ReceiveThread appends, ParserThread examines and removes; both
@@ -103,9 +104,10 @@ DWORD WINAPI ReceiveThread(LPVOID) {
         if (count == 0) continue;
 
         EnterCriticalSection(&g_rxLock);
-        AppendReceived(&g_rxBuffer, readBuffer, count);
+        const size_t stored = AppendReceived(&g_rxBuffer, readBuffer, count);
         LeaveCriticalSection(&g_rxLock);
         SetEvent(g_bytesAppended);
+        if (stored < count) TheCommLog().AddDiscarded(count - stored);
     }
 }
 
@@ -125,13 +127,17 @@ DWORD WINAPI ParserThread(LPVOID) {
     static Reassembler reassembler;
     ResetReassembler(&reassembler);
     for (;;) {
+        const uint64_t discardedBefore = reassembler.bytesDiscarded;
         EnterCriticalSection(&g_rxLock);
         const ReassemblyResult step = ReassemblyPoll(&reassembler, &g_rxBuffer, NowMs());
         LeaveCriticalSection(&g_rxLock);
+        if (reassembler.bytesDiscarded > discardedBefore)
+            TheCommLog().AddDiscarded(static_cast<size_t>(reassembler.bytesDiscarded - discardedBefore));
 
         if (step.frameLength > 0) {
             // Outside the lock: the handler may show a message box and
             // wait for the UI thread.
+            TheCommLog().AddFrame(COMM_RECEIVED, g_rxBuffer.bytes, step.frameLength);
             g_frameHandler(g_rxBuffer.bytes, step.frameLength);
             EnterCriticalSection(&g_rxLock);
             ConsumeFrame(&reassembler, &g_rxBuffer, step.frameLength);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "protocol/frame.h"
+#include "serial/comm_log.h"
 #include "serial/line_settings_win32.h"
 #include "serial/receive_path.h"
 
@@ -41,11 +42,13 @@ bool OpenPort(const char* devicePath) {
     if (devicePath == nullptr) return false;
     ClosePort();
 
+    TheCommLog().SetPort(devicePath);
     const std::wstring path = PathToWide(devicePath);
     HANDLE port = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
         GetLastError();
+        TheCommLog().AddEvent(COMM_OPEN_FAILED);
         return false;
     }
 
@@ -54,6 +57,7 @@ bool OpenPort(const char* devicePath) {
     // applied as far as the port accepts them.
     if (!ApplyReaderLineSettings(port)) {
         CloseHandle(port);
+        TheCommLog().AddEvent(COMM_OPEN_FAILED);
         return false;
     }
 
@@ -61,6 +65,7 @@ bool OpenPort(const char* devicePath) {
     // port without its event mask.
     g_portHandle.store(port);
     SignalPortChanged();
+    TheCommLog().AddEvent(COMM_PORT_OPENED);
     return true;
 }
 
@@ -71,6 +76,7 @@ void WritePort(const uint8_t* bytes, size_t count) {
         if (done != nullptr) CloseHandle(done);
         return;
     }
+    TheCommLog().AddFrame(COMM_SENT, bytes, count);
     DWORD errors = 0;
     COMSTAT status;
     ClearCommError(port, &errors, &status);
@@ -101,6 +107,7 @@ void ClosePort() {
     CancelIoEx(port, nullptr);   // Wine: a pending read survives the two calls above
     CloseHandle(port);
     SignalPortChanged();
+    TheCommLog().AddEvent(COMM_PORT_CLOSED);
 }
 
 void SendQueryInfo() {

@@ -130,7 +130,8 @@ void ExportSettings(HWND window) {
         Utf8ToWide(SuggestedFileName(nlohmann::ordered_json::parse(content, nullptr, false)).c_str());
     const std::wstring path = AskForFile(window, true, suggested);
     if (path.empty()) return;
-    if (!WriteReplacing(path, content)) Message(page, Resource(IDS_SETTINGS_UNWRITABLE) + LastErrorText());
+    // The page may have been replaced while the dialog was up.
+    if (!WriteReplacing(path, content)) Message(g_currentPage.load(), Resource(IDS_SETTINGS_UNWRITABLE) + LastErrorText());
 }
 
 // Import: the open dialog, then the document's fields into the page.

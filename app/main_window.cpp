@@ -5,6 +5,7 @@
 #include "app/page_host.h"
 #include "app/reply_handling.h"
 #include "app/shell.h"
+#include "app/system_menu.h"
 #include "pages/pages.h"
 #include "resources/resource.h"
 #include "serial/receive_path.h"
@@ -12,6 +13,11 @@
 HINSTANCE g_instance = nullptr;
 HWND g_mainWindow = nullptr;
 std::atomic<HWND> g_currentPage{nullptr};
+bool g_replacingPages = false;
+
+// The page table's row of the device page MainWindow hosts, nullptr while
+// it hosts none (start-up size). UI thread only.
+static const PageTableEntry* g_shownDevicePage = nullptr;
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 
@@ -30,6 +36,17 @@ static void CreatePage(HWND window, int templateId, PageKind page) {
     CreateDialogParamW(g_instance, MAKEINTRESOURCEW(templateId), window, PageProcedure(page), 0);
 }
 
+// Destroys every page MainWindow hosts (its child windows) without ending
+// the program, then forgets the current page unless one recorded itself
+// meanwhile.
+static void DestroyPages(HWND window) {
+    HWND current = g_currentPage.load();
+    g_replacingPages = true;
+    while (HWND child = GetWindow(window, GW_CHILD)) DestroyWindow(child);
+    g_replacingPages = false;
+    g_currentPage.compare_exchange_strong(current, nullptr);
+}
+
 static void OnCreate(HWND window) {
     g_mainWindow = window;
     // The IP address controls of the device pages need ICC_INTERNET_CLASSES.
@@ -37,27 +54,28 @@ static void OnCreate(HWND window) {
     InitCommonControlsEx(&controls);
     StartReceivePath(HandleFrame);
     SetPropW(window, L"Tavrolin__20220905_KW", reinterpret_cast<HANDLE>(1));
+    AddSystemMenuItems(window);
     CreatePage(window, IDD_PORT_SELECT, PAGE_PORT_SELECT);
 }
 
-// Grows MainWindow for a device page, keeping it about centred. A
-// minimised or maximised window grows in its restored placement; a
+// Resizes MainWindow for a device page, keeping it about centred. A
+// minimised or maximised window changes its restored placement; a
 // minimised one stays minimised without being activated.
-static void GrowForPage(HWND window, const PageTableEntry& entry) {
+static void GrowForPage(HWND window, const WindowChange& change) {
     WINDOWPLACEMENT placement = {};
     placement.length = sizeof(placement);
     GetWindowPlacement(window, &placement);
     if (IsIconic(window) || IsZoomed(window)) {
-        placement.rcNormalPosition.top -= entry.topMovedUp;
-        placement.rcNormalPosition.bottom += entry.heightAdded - entry.topMovedUp;
+        placement.rcNormalPosition.top -= change.topMovedUp;
+        placement.rcNormalPosition.bottom += change.heightAdded - change.topMovedUp;
         if (IsIconic(window)) placement.showCmd = SW_SHOWMINNOACTIVE;
         SetWindowPlacement(window, &placement);
         return;
     }
     RECT rect;
     GetWindowRect(window, &rect);
-    SetWindowPos(window, nullptr, rect.left, rect.top - entry.topMovedUp, rect.right - rect.left,
-                 rect.bottom - rect.top + entry.heightAdded, SWP_NOZORDER | SWP_FRAMECHANGED);
+    SetWindowPos(window, nullptr, rect.left, rect.top - change.topMovedUp, rect.right - rect.left,
+                 rect.bottom - rect.top + change.heightAdded, SWP_NOZORDER | SWP_FRAMECHANGED);
 }
 
 static void OnDeviceInfo(HWND window, const int32_t* portIndexAndType) {
@@ -65,14 +83,10 @@ static void OnDeviceInfo(HWND window, const int32_t* portIndexAndType) {
     placement.length = sizeof(placement);
     GetWindowPlacement(window, &placement);
     const int restoredHeight = placement.rcNormalPosition.bottom - placement.rcNormalPosition.top;
-    const PageSwitch change = ChoosePageSwitch(restoredHeight, portIndexAndType[1]);
+    const int32_t shownType = g_shownDevicePage != nullptr ? g_shownDevicePage->deviceType : 0;
+    const PageSwitch change = ChoosePageSwitch(restoredHeight, shownType, portIndexAndType[1]);
 
-    if (change.destroyCurrent) {
-        HWND current = g_currentPage.load();
-        if (current != nullptr) DestroyWindow(current);
-        // Forget it unless a page recorded itself meanwhile.
-        g_currentPage.compare_exchange_strong(current, nullptr);
-    }
+    if (change.destroyCurrent) DestroyPages(window);
     switch (change.step) {
     case SWITCH_NOTHING:
         break;
@@ -83,7 +97,8 @@ static void OnDeviceInfo(HWND window, const int32_t* portIndexAndType) {
         CreatePage(window, IDD_PORT_SELECT, PAGE_PORT_SELECT);
         break;
     case SWITCH_NEW_DEVICE_PAGE:
-        GrowForPage(window, *change.entry);
+        GrowForPage(window, ChangeForPage(g_shownDevicePage, *change.entry));
+        g_shownDevicePage = change.entry;
         CreatePage(window, change.entry->templateId, change.entry->page);
         break;
     }
@@ -106,6 +121,12 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lPa
     case WM_DEVICE_INFO:
         OnDeviceInfo(window, reinterpret_cast<const int32_t*>(lParam));
         return 0;
+    case WM_INITMENUPOPUP:
+        if (HIWORD(lParam)) UpdateSystemMenuItems(window);  // the window menu
+        break;
+    case WM_SYSCOMMAND:
+        if (OnSystemMenuCommand(window, static_cast<UINT>(wParam & 0xFFF0))) return 0;
+        break;
     }
     return DefWindowProcW(window, msg, wParam, lParam);
 }

@@ -18,7 +18,7 @@ const PageTableEntry* FindPageForType(int32_t deviceType) {
     return nullptr;
 }
 
-PageSwitch ChoosePageSwitch(int restoredHeight, int32_t deviceType) {
+PageSwitch ChoosePageSwitch(int restoredHeight, int32_t shownType, int32_t deviceType) {
     const bool portSelectShown = restoredHeight < DEVICE_PAGE_MIN_HEIGHT;
     const PageTableEntry* entry = FindPageForType(deviceType);
 
@@ -34,7 +34,13 @@ PageSwitch ChoosePageSwitch(int restoredHeight, int32_t deviceType) {
         return {false, SWITCH_NOTHING, nullptr};
     }
 
-    // The page already shown stays, whatever type the new reply carries.
-    if (!portSelectShown) return {false, SWITCH_REINIT_CURRENT, nullptr};
+    // A device page of the reply's type re-reads the store in place; a
+    // page of another type gives way to the page of the new type.
+    if (!portSelectShown && shownType == deviceType) return {false, SWITCH_REINIT_CURRENT, nullptr};
     return {true, SWITCH_NEW_DEVICE_PAGE, entry};
+}
+
+WindowChange ChangeForPage(const PageTableEntry* shown, const PageTableEntry& next) {
+    if (shown == nullptr) return {next.topMovedUp, next.heightAdded};
+    return {next.topMovedUp - shown->topMovedUp, next.heightAdded - shown->heightAdded};
 }

@@ -29,18 +29,34 @@ constexpr int DEVICE_PAGE_MIN_HEIGHT = 300;
 
 enum PageSwitchStep {
     SWITCH_NOTHING,           // keep what is shown
-    SWITCH_REINIT_CURRENT,    // a device page is shown: it re-reads the store
+    SWITCH_REINIT_CURRENT,    // a device page of the reply's type is shown: it re-reads the store
     SWITCH_NEW_PORT_SELECT,   // create a fresh PortSelectPage
-    SWITCH_NEW_DEVICE_PAGE,   // grow MainWindow and create entry's page
+    SWITCH_NEW_DEVICE_PAGE,   // resize MainWindow and create entry's page
 };
 
 struct PageSwitch {
-    bool destroyCurrent;      // destroy the current page first
+    // Destroy the pages first. Destroying a device page this way must not
+    // end the program: the page is replaced, not closed.
+    bool destroyCurrent;
     PageSwitchStep step;
     const PageTableEntry* entry;  // SWITCH_NEW_DEVICE_PAGE only
 };
 
 // restoredHeight is MainWindow's height in its normal (restored) placement,
 // so a reply that arrives while the window is minimised or maximised is
-// judged by the page actually hosted.
-PageSwitch ChoosePageSwitch(int restoredHeight, int32_t deviceType);
+// judged by the page actually hosted. shownType is the device type of the
+// device page MainWindow hosts (0 when it hosts none): a reply of another
+// type replaces that page, since re-reading the other reader's record in
+// this page's layout would show, and Apply would write, wrong settings.
+PageSwitch ChoosePageSwitch(int restoredHeight, int32_t shownType, int32_t deviceType);
+
+// How MainWindow's frame changes from the page shown to the next one, in
+// pixels: the heights come from the page table, and the top moves by the
+// difference of the table's moves so that the window stays about centred
+// (the first identification moves it from the start-up size).
+struct WindowChange {
+    int topMovedUp;
+    int heightAdded;
+};
+// shown is nullptr when MainWindow still has its start-up size.
+WindowChange ChangeForPage(const PageTableEntry* shown, const PageTableEntry& next);

@@ -6,6 +6,14 @@
 
 #define WM_DEVICE_INFO (WM_USER + 1)
 
+// Asked of the current page by MainWindow's system menu, on the UI thread;
+// a page answers through DWLP_MSGRESULT (pages that do not know them: 0).
+// WM_APP, because dialogs take WM_USER + 0..2 for themselves.
+#define WM_PAGE_SHOWN_TYPE (WM_APP + 1)  // the device type whose reply the page shows, 0 for none
+#define WM_PAGE_EXPORT (WM_APP + 2)      // lParam std::string*: the document of the controls,
+                                         // through the page's checks; 1 when written
+#define WM_PAGE_IMPORT (WM_APP + 3)      // lParam const Overlay*: the fields into the controls
+
 // Set once at start-up on the UI thread, read-only afterwards.
 extern HINSTANCE g_instance;
 extern HWND g_mainWindow;
@@ -14,3 +22,7 @@ extern HWND g_mainWindow;
 // thread (each page records itself), read by ParserThread, which owns
 // reply handling's message boxes and simulated clicks.
 extern std::atomic<HWND> g_currentPage;
+
+// True while MainWindow destroys pages to replace them (UI thread only): a
+// device page destroyed then does not end the program.
+extern bool g_replacingPages;

@@ -95,7 +95,7 @@ void Identify(const CliOptions& options, const DeviceInfoStore& store, PortResul
 }
 
 void Export(const CliOptions& options, const DeviceInfoStore& store, PortResult& r) {
-    const std::string content = DocumentFromStore(store).dump(2) + "\n";
+    const std::string content = DocumentText(DocumentFromStore(store));
     const std::string path = OutputPathForPort(options.output, r.port);
     r.json["deviceType"] = store.deviceType;
     if (path == "-") {

@@ -18,16 +18,6 @@ const std::chrono::steady_clock::time_point g_start = std::chrono::steady_clock:
 // Guards standard error for the port threads.
 std::mutex g_traceLock;
 
-const char* CommandName(uint8_t command) {
-    switch (command) {
-    case CMD_QUERY_INFO: return "CMD_QUERY_INFO";
-    case CMD_INFO_REPLY: return "CMD_INFO_REPLY";
-    case CMD_WRITE_CONFIG: return "CMD_WRITE_CONFIG";
-    case CMD_CONFIG_ACK: return "CMD_CONFIG_ACK";
-    default: return "unknown command";
-    }
-}
-
 }  // namespace
 
 int64_t CliNowMs() {

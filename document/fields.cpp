@@ -585,6 +585,62 @@ Json FieldsFromStore(const DeviceInfoStore& store) {
     return fields;
 }
 
+bool RecordCarriesField(int deviceType, FieldId id, bool mode0, bool dhcp) {
+    switch (id) {
+    case F_DEVICE_NAME:
+    case F_DEVICE_PASSWORD:
+    case F_PLATFORM_IP:
+    case F_PLATFORM_PORT: return !mode0;
+    case F_DEVICE_ID: return mode0 && TypeHasField(deviceType, F_CONNECT_MODE);
+    case F_IP_ADDRESS:
+    case F_SUBNET_MASK:
+    case F_GATEWAY: return !dhcp;
+    default: return true;
+    }
+}
+
+Json DocumentFromRecord(const DeviceInfoStore& store, const std::vector<uint8_t>& record) {
+    const int type = store.deviceType;
+    const bool mode0 = TypeHasField(type, F_CONNECT_MODE) && record.size() > CR_CONNECT_MODE &&
+                       record[CR_CONNECT_MODE] == 0;
+    const bool dhcp = type == DEVICE_TYPE_WIFI && record.size() > CR_DHCP_ENABLED && record[CR_DHCP_ENABLED] != 0;
+    // The reader as it would report itself after the write, for the fields
+    // the page shows.
+    DeviceInfoStore shown = store;
+    for (const FieldDef& def : FIELDS) {
+        if (!TypeHasField(type, def.id) || !RecordCarriesField(type, def.id, mode0, dhcp)) continue;
+        const size_t from = RecordOffset(def.id, type), to = InfoOffset(def.id, type), width = FieldWidth(def.kind);
+        if (from + width <= record.size() && to + width <= sizeof shown.payload)
+            std::memcpy(shown.payload + to, record.data() + from, width);
+    }
+    Json doc = DocumentFromStore(shown);
+    // The page shows the typed device ID even where the reader's protocol
+    // version makes initialisation show 0.
+    if (RecordCarriesField(type, F_DEVICE_ID, mode0, dhcp) && TypeHasField(type, F_DEVICE_ID)) {
+        const size_t from = RecordOffset(F_DEVICE_ID, type);
+        if (from + 4 <= record.size()) doc["fields"]["deviceId"] = static_cast<int32_t>(ReadU32BE(record.data() + from));
+    }
+    return doc;
+}
+
+std::string DocumentText(const Json& document) { return document.dump(2) + "\n"; }
+
+std::string SuggestedFileName(const Json& document) {
+    const Json none;
+    const Json& fields = document.contains("fields") ? document["fields"] : none;
+    std::string name;
+    if (fields.is_object() && fields.contains("deviceName") && fields["deviceName"].is_string())
+        name = fields["deviceName"].get<std::string>();
+    if (name.empty() && document.contains("deviceType") && document["deviceType"].is_number_integer())
+        name = "type" + Decimal(document["deviceType"].get<int64_t>());
+    if (fields.is_object() && fields.contains("ipAddress") && fields["ipAddress"].is_string())
+        name += "_" + fields["ipAddress"].get<std::string>();
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || std::strchr("\\/:*?\"<>|", c) != nullptr) c = '_';
+    while (!name.empty() && (name.back() == ' ' || name.back() == '.')) name.pop_back();
+    return (name.empty() ? std::string("tavrolin") : name) + ".json";
+}
+
 Json DocumentFromStore(const DeviceInfoStore& store) {
     const PageView view = ViewForPage(store.deviceType, store);
     Json doc = Json::object();
@@ -667,28 +723,10 @@ std::vector<std::string> VerifyWritten(int deviceType, const std::vector<uint8_t
     // Records of protocol version 0 and 1 carry no device ID for types 1 and 2.
     const bool idReported = deviceType == DEVICE_TYPE_WIFI || after.protocolVersion >= 2;
     for (const FieldDef& def : FIELDS) {
-        if (!TypeHasField(deviceType, def.id)) continue;
-        switch (def.id) {
-        // What the page shows in the other mode is not checked: in mode 0
-        // the name, password and platform are fixed stand-ins, in mode 1
-        // the device ID is written as 0.
-        case F_DEVICE_NAME:
-        case F_DEVICE_PASSWORD:
-        case F_PLATFORM_IP:
-        case F_PLATFORM_PORT:
-            if (mode0) continue;
-            break;
-        case F_DEVICE_ID:
-            if (!mode0 || !idReported) continue;
-            break;
-        // With DHCP the reader reports the address it was given.
-        case F_IP_ADDRESS:
-        case F_SUBNET_MASK:
-        case F_GATEWAY:
-            if (dhcp) continue;
-            break;
-        default: break;
-        }
+        // What the page shows in the other mode is not checked (fixed
+        // stand-ins), nor the addresses a reader on DHCP was given.
+        if (!TypeHasField(deviceType, def.id) || !RecordCarriesField(deviceType, def.id, mode0, dhcp)) continue;
+        if (def.id == F_DEVICE_ID && !idReported) continue;
         const size_t ro = RecordOffset(def.id, deviceType);
         const size_t io = InfoOffset(def.id, deviceType);
         if (ro + FieldWidth(def.kind) > record.size()) continue;

@@ -129,8 +129,25 @@ std::string IgnoredSetting(int deviceType, const PageForm& form, const Overlay& 
 // Empty when the form is complete, else the message.
 std::string MissingSelection(int deviceType, const PageForm& form);
 
+// Whether a record of deviceType carries field id as the page shows it:
+// in connection mode 0 the name, password and platform are stand-ins, in
+// mode 1 the device ID is, and with DHCP on the addresses are not the
+// user's. Every other field of the type is carried.
+bool RecordCarriesField(int deviceType, FieldId id, bool mode0, bool dhcp);
+
 // The reader's settings as the versioned document export writes.
 nlohmann::ordered_json DocumentFromStore(const DeviceInfoStore& store);
+// The document of a page's controls: record is what Apply would write for
+// the page of store.deviceType; the fields the record carries as shown
+// come from it, the others (the other mode's, DHCP's addresses) are the
+// reader's, as export writes them. Unchanged controls give export's document.
+nlohmann::ordered_json DocumentFromRecord(const DeviceInfoStore& store, const std::vector<uint8_t>& record);
+// A document as a file holds it: indented by two, with a final newline.
+std::string DocumentText(const nlohmann::ordered_json& document);
+// A file name for a document (UTF-8): the device name, or the device type
+// when the name is empty or no text, then the IP address, ".json"; the
+// characters a Windows file name cannot hold become '_'.
+std::string SuggestedFileName(const nlohmann::ordered_json& document);
 // The fields alone, as the page of store.deviceType shows them.
 nlohmann::ordered_json FieldsFromStore(const DeviceInfoStore& store);
 

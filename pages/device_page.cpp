@@ -9,8 +9,10 @@
 #include "app/reply_handling.h"
 #include "app/shell.h"
 #include "app/wintext.h"
+#include "document/fields.h"
 #include "forms/reply_countdown.h"
 #include "resources/resource.h"
+#include "serial/comm_log.h"
 #include "serial/serial_link.h"
 
 namespace {
@@ -154,6 +156,7 @@ void InitialiseConnection(const DevicePageKind& kind, HWND page, const PageView&
 void Initialise(const DevicePageKind& kind, HWND page) {
     DevicePageState* state = kind.state;
     ++state->initCount;
+    state->showsReply = 1;
     g_currentPage = page;
 
     FillPortList(kind, page);
@@ -189,6 +192,7 @@ void OpenPortFrame(const DevicePageKind& kind, HWND page) {
         ShowInfoMessage(page, TEXT_OPEN_FAILED, nullptr);
         return;
     }
+    kind.state->showsReply = 0;
     SetEmptyText(page, IDC_VERSION);
     if (kind.openingEmptyTexts)
         for (const int* id = kind.openingEmptyTexts; *id != 0; ++id) SetEmptyText(page, *id);
@@ -218,6 +222,7 @@ void PressPortButton(HWND page) {
 void OnTimer(const DevicePageKind& kind, HWND page, WPARAM timer) {
     if (timer != REPLY_TIMER) return;
     if (!TickReplyCountdown(&g_replyCountdown)) return;
+    TheCommLog().AddEvent(COMM_REPLY_TIMEOUT);
     const unsigned initCount = kind.state->initCount;
     ShowInfoMessage(page, TEXT_NO_REPLY, nullptr);
     // While the message was up, a late reply may have re-initialised the
@@ -254,12 +259,17 @@ void OnConnectMode(const DevicePageKind& kind, HWND page) {
     }
 }
 
+// The record of the controls, through the page's checks; a failed check
+// shows its message and gives false.
+bool CheckedRecord(const DevicePageKind& kind, HWND page, ApplyResult* result) {
+    *result = RunApplyChain(kind.deviceType, ReadPageForm(page, kind));
+    if (!result->ok) ShowInfoMessage(page, result->message.c_str(), nullptr);
+    return result->ok;
+}
+
 void OnApply(const DevicePageKind& kind, HWND page) {
-    const ApplyResult result = RunApplyChain(kind.deviceType, ReadPageForm(page, kind));
-    if (!result.ok) {
-        ShowInfoMessage(page, result.message.c_str(), nullptr);
-        return;
-    }
+    ApplyResult result;
+    if (!CheckedRecord(kind, page, &result)) return;
     // Set before the frame is written: an acknowledgement handled at once
     // must not be followed by a stale countdown.
     g_replyCountdown = 3;
@@ -314,11 +324,95 @@ void LoadEyeBitmaps(DevicePageState* state) {
     if (!state->eyeClear) state->eyeClear = LoadBitmapW(g_instance, MAKEINTRESOURCEW(IDB_EYE_CLEAR));
 }
 
+// The document of what the controls show, for the reply's reader.
+bool ExportDocument(const DevicePageKind& kind, HWND page, std::string* text) {
+    ApplyResult result;
+    if (g_deviceInfoStore.deviceType != kind.deviceType || !CheckedRecord(kind, page, &result)) return false;
+    *text = DocumentText(DocumentFromRecord(g_deviceInfoStore, result.record));
+    return true;
+}
+
+// What the user does to choose a combo box entry or tick a box: the
+// control changes, then the page hears of it.
+void Choose(HWND page, int id, int notification) {
+    SendMessageW(page, WM_COMMAND, MAKEWPARAM(id, notification), reinterpret_cast<LPARAM>(Item(page, id)));
+}
+
+// The controls a document's field goes to, where it is not a choice.
+const struct {
+    FieldId field;
+    int controlId;
+} FIELD_CONTROLS[] = {
+    {F_DEVICE_NAME, IDC_NAME_OR_ID}, {F_DEVICE_ID, IDC_NAME_OR_ID},     {F_DEVICE_PASSWORD, IDC_PASSWORD},
+    {F_PLATFORM_IP, IDC_PLATFORM_IP}, {F_PLATFORM_PORT, IDC_PLATFORM_PORT}, {F_IP_ADDRESS, IDC_IP_ADDRESS},
+    {F_SUBNET_MASK, IDC_SUBNET_MASK}, {F_GATEWAY, IDC_GATEWAY},         {F_DUAL_ANTENNA_MODE, IDC_DUAL_ANTENNA},
+    {F_WIFI_SSID, IDC_WIFI_SSID},     {F_WIFI_PASSWORD, IDC_WIFI_PASSWORD},
+};
+
+void PutField(HWND page, FieldId field, int id, const FieldValue& value) {
+    switch (FieldDefinition(field).kind) {
+    case KIND_TEXT: SetItemTextGbk(page, id, value.text); break;
+    case KIND_ADDRESS:
+        if (value.addressBlank) ClearAddress(page, id);
+        else SetAddress(page, id, value.address);
+        break;
+    case KIND_FLAG: SetCheck(page, id, value.flag); break;
+    default: SetItemTextGbk(page, id, std::to_string(value.number)); break;  // port, device ID
+    }
+}
+
+// The document's fields into the controls. Connection mode and DHCP are
+// chosen first, as the user would (the mode's handler puts the reader's
+// values back); then the fields the page now shows go over them. Fields
+// the document leaves out keep their controls.
+void ImportDocument(const DevicePageKind& kind, HWND page, const Overlay& overlay) {
+    const FieldValue* given = overlay.values;
+    if (kind.hasModeCombo && given[F_CONNECT_MODE].present) {
+        const int mode = given[F_CONNECT_MODE].none ? -1 : static_cast<int>(given[F_CONNECT_MODE].number);
+        if (mode != Selection(page, IDC_CONNECT_MODE)) {
+            Select(page, IDC_CONNECT_MODE, mode);
+            Choose(page, IDC_CONNECT_MODE, CBN_SELCHANGE);
+        }
+    }
+    if (Item(page, IDC_DHCP) && given[F_DHCP_ENABLED].present && given[F_DHCP_ENABLED].flag != IsChecked(page, IDC_DHCP)) {
+        SetCheck(page, IDC_DHCP, given[F_DHCP_ENABLED].flag);
+        Choose(page, IDC_DHCP, BN_CLICKED);
+    }
+    const bool mode0 = kind.hasModeCombo && Selection(page, IDC_CONNECT_MODE) == 0;
+    const bool dhcp = Item(page, IDC_DHCP) && IsChecked(page, IDC_DHCP);
+    auto wanted = [&](FieldId field) {
+        return given[field].present && TypeHasField(kind.deviceType, field) &&
+               RecordCarriesField(kind.deviceType, field, mode0, dhcp);
+    };
+    for (const auto& fc : FIELD_CONTROLS)
+        if (wanted(fc.field)) PutField(page, fc.field, fc.controlId, given[fc.field]);
+    if (kind.baudCombos == nullptr) return;
+    for (const BaudCombo* c = kind.baudCombos; c->controlId != 0; ++c) {
+        const FieldId field = static_cast<FieldId>(F_RS485_BAUD + c->field);
+        if (wanted(field)) Select(page, c->controlId, given[field].none ? -1 : static_cast<int>(given[field].number));
+    }
+}
+
+// Answers one of MainWindow's questions (WM_PAGE_*) through DWLP_MSGRESULT.
+INT_PTR Answer(HWND page, LRESULT result) {
+    SetWindowLongPtrW(page, DWLP_MSGRESULT, result);
+    return TRUE;
+}
+
+// A page destroyed to make way for another one (a reader of another type)
+// leaves its kind's values as a fresh page of the kind needs them: its
+// lists and its port belonged to the destroyed window.
 void OnDestroy(DevicePageState* state) {
     DeleteObject(state->eyeMasked);
     state->eyeMasked = nullptr;
     DeleteObject(state->eyeClear);
     state->eyeClear = nullptr;
+    if (g_replacingPages) {
+        const unsigned initCount = state->initCount;
+        *state = DEVICE_PAGE_STATE_INITIAL;
+        state->initCount = initCount;
+        return;
+    }
     PostQuitMessage(0);
 }
 
@@ -411,6 +505,13 @@ INT_PTR DevicePageProc(const DevicePageKind& kind, HWND page, UINT msg, WPARAM w
     case WM_DESTROY:
         OnDestroy(kind.state);
         return 0;
+    case WM_PAGE_SHOWN_TYPE:
+        return Answer(page, kind.state->showsReply ? kind.deviceType : 0);
+    case WM_PAGE_EXPORT:
+        return Answer(page, ExportDocument(kind, page, reinterpret_cast<std::string*>(lParam)));
+    case WM_PAGE_IMPORT:
+        ImportDocument(kind, page, *reinterpret_cast<const Overlay*>(lParam));
+        return Answer(page, 1);
     default:
         return 0;
     }

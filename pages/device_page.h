@@ -39,10 +39,12 @@ struct DevicePageState {
     int listsFilled;       // the combo box lists hold their entries
     unsigned initCount;    // WM_INITDIALOG count: a time-out message outlived by a
                            // re-initialisation must not close the reopened port
+    int showsReply;        // the controls show the last reply (from initialisation
+                           // until the port button reopens the port and empties them)
 };
 
 // Initial values: port closed, password masked, nothing loaded or filled.
-#define DEVICE_PAGE_STATE_INITIAL {0, 1, nullptr, nullptr, nullptr, 0, 0u}
+#define DEVICE_PAGE_STATE_INITIAL {0, 1, nullptr, nullptr, nullptr, 0, 0u, 0}
 
 // A baud combo box of a page and the record field it shows and feeds.
 struct BaudCombo {

@@ -10,6 +10,7 @@
 #include "forms/reply_countdown.h"
 #include "pages/pages.h"
 #include "resources/resource.h"
+#include "serial/comm_log.h"
 #include "serial/serial_link.h"
 
 // Page state, process-wide; used on the UI thread only.
@@ -70,6 +71,7 @@ static void OnPortButton(HWND page) {
 
 static void OnReplyTimer(HWND page) {
     if (!TickReplyCountdown(&g_replyCountdown)) return;
+    TheCommLog().AddEvent(COMM_REPLY_TIMEOUT);
     ShowInfoMessage(page, "不能和设备正常通信，请检查设备是否上电", nullptr);
     SendMessageW(page, WM_COMMAND, MAKEWPARAM(IDC_PORT_BUTTON, 0),
                  reinterpret_cast<LPARAM>(GetDlgItem(page, IDC_PORT_BUTTON)));

@@ -67,3 +67,13 @@ bool HasFrameMagic(const uint8_t* p) {
 size_t FrameTotalLength(const uint8_t* header) {
     return static_cast<size_t>(ReadU16BE(header + 8)) + FRAME_HEADER_SIZE;
 }
+
+const char* CommandName(uint8_t command) {
+    switch (command) {
+    case CMD_QUERY_INFO: return "CMD_QUERY_INFO";
+    case CMD_INFO_REPLY: return "CMD_INFO_REPLY";
+    case CMD_WRITE_CONFIG: return "CMD_WRITE_CONFIG";
+    case CMD_CONFIG_ACK: return "CMD_CONFIG_ACK";
+    default: return "unknown command";
+    }
+}

@@ -42,3 +42,6 @@ bool HasFrameMagic(const uint8_t* p);
 
 // Total length of the frame whose header starts at p: length field + 10.
 size_t FrameTotalLength(const uint8_t* header);
+
+// "CMD_QUERY_INFO", ... for logs and traces; "unknown command" otherwise.
+const char* CommandName(uint8_t command);

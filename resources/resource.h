@@ -4,6 +4,25 @@
 // Strings
 #define IDS_APP_TITLE 101
 #define IDS_WINDOW_CLASS 102
+#define IDS_MENU_COMM_LOG 110        // also the log window's title
+#define IDS_MENU_EXPORT 111
+#define IDS_MENU_IMPORT 112
+#define IDS_MENU_ABOUT 113           // also the About box's caption
+#define IDS_ABOUT_FORMAT 114         // program name, version, build date
+#define IDS_LOG_COPY 120
+#define IDS_LOG_CLEAR 121
+#define IDS_SETTINGS_FILTER 130
+#define IDS_SETTINGS_WRONG_TYPE 131
+#define IDS_SETTINGS_UNREADABLE 132  // followed by the reason
+#define IDS_SETTINGS_UNWRITABLE 133  // followed by the reason
+#define IDS_MESSAGE_CAPTION 134
+
+// MainWindow's system menu: the commands after the separator (the low four
+// bits stay clear, the platform uses them)
+#define IDM_COMM_LOG 0x0110
+#define IDM_EXPORT_SETTINGS 0x0120
+#define IDM_IMPORT_SETTINGS 0x0130
+#define IDM_ABOUT 0x0140
 
 // Icons
 #define IDI_APP_LARGE 102
@@ -46,3 +65,8 @@
 #define IDC_PLATFORM_PORT_LABEL 1025
 #define IDC_DUAL_WARNING 1026
 #define IDC_RS485_BAUD 1027
+
+// The communication log window's controls
+#define IDC_LOG_LIST 2001
+#define IDC_LOG_COPY 2002
+#define IDC_LOG_CLEAR 2003

@@ -4,7 +4,8 @@
 #      a device page holding the port open while the reader is quiet
 #      (utime + stime of the program's Wine process, and of the wineserver);
 #   2. identification latency, from the simulated reader's reply to the
-#      device page existing: median of 20 rounds.
+#      device page existing: median of 20 rounds with the communication
+#      log window closed and 20 with it open, interleaved in one run.
 # Builds what it needs in build/bench-win and build/bench-native and runs
 # on a rig of its own (build/bench-rig, prefix build/bench-prefix).
 # Settings: TAV_BENCH_SECONDS (default 10), TAV_BENCH_ROUNDS (default 20).
@@ -99,4 +100,4 @@ kill "$APP_PID" 2>/dev/null || true; APP_PID=""
 sleep 1
 
 echo "== identification latency"
-wine "$WIN/tools/bench_identify.exe" "$ROUNDS" 2>&1 | tail -n 3
+wine "$WIN/tools/bench_identify.exe" "$ROUNDS" 2>&1 | tail -n 5

@@ -6,6 +6,7 @@
 
 #include "protocol/reassembly.h"
 #include "serial/comm_io.h"
+#include "serial/comm_log.h"
 #include "serial/serial_link.h"
 
 // RxBuffer: ReceiveThread appends, ParserThread examines and removes; both
@@ -62,9 +63,10 @@ DWORD WINAPI ReceiveThread(LPVOID) {
         if (CommReceivePass(&receiver, READ_CHUNK, INFINITE, g_portChanged, &count) != PASS_BYTES) continue;
 
         EnterCriticalSection(&g_rxLock);
-        AppendReceived(&g_rxBuffer, receiver.read->bytes.data(), count);
+        const size_t stored = AppendReceived(&g_rxBuffer, receiver.read->bytes.data(), count);
         LeaveCriticalSection(&g_rxLock);
         SetEvent(g_bytesAppended);
+        if (stored < count) TheCommLog().AddDiscarded(count - stored);
     }
 }
 
@@ -84,13 +86,17 @@ DWORD WINAPI ParserThread(LPVOID) {
     static Reassembler reassembler;
     ResetReassembler(&reassembler);
     for (;;) {
+        const uint64_t discardedBefore = reassembler.bytesDiscarded;
         EnterCriticalSection(&g_rxLock);
         const ReassemblyResult step = ReassemblyPoll(&reassembler, &g_rxBuffer, NowMs());
         LeaveCriticalSection(&g_rxLock);
+        if (reassembler.bytesDiscarded > discardedBefore)
+            TheCommLog().AddDiscarded(static_cast<size_t>(reassembler.bytesDiscarded - discardedBefore));
 
         if (step.frameLength > 0) {
             // Outside the lock: the handler may show a message box and
             // wait for the UI thread.
+            TheCommLog().AddFrame(COMM_RECEIVED, g_rxBuffer.bytes, step.frameLength);
             g_frameHandler(g_rxBuffer.bytes, step.frameLength);
             EnterCriticalSection(&g_rxLock);
             ConsumeFrame(&reassembler, &g_rxBuffer, step.frameLength);

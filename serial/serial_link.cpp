@@ -7,6 +7,7 @@
 #include "protocol/frame.h"
 #include "serial/comm_api.h"
 #include "serial/comm_io.h"
+#include "serial/comm_log.h"
 #include "serial/line_settings_win32.h"
 #include "serial/port_list_win32.h"
 #include "serial/receive_path.h"
@@ -32,11 +33,13 @@ bool OpenPort(const char* devicePath) {
     if (devicePath == nullptr) return false;
     ClosePort();
 
+    TheCommLog().SetPort(devicePath);
     const std::wstring path = PathToWide(devicePath);
     // A port refused as busy just after a close is retried briefly.
     HANDLE port = OpenCommHandle(path);
     if (port == INVALID_HANDLE_VALUE) {
         GetLastError();
+        TheCommLog().AddEvent(COMM_OPEN_FAILED);
         return false;
     }
 
@@ -45,6 +48,7 @@ bool OpenPort(const char* devicePath) {
     // applied as far as the port accepts them.
     if (!ApplyReaderLineSettings(port)) {
         g_comm.closeHandle(port);
+        TheCommLog().AddEvent(COMM_OPEN_FAILED);
         return false;
     }
 
@@ -52,12 +56,14 @@ bool OpenPort(const char* devicePath) {
     // port without its event mask.
     g_portHandle.store(port);
     SignalPortChanged();
+    TheCommLog().AddEvent(COMM_PORT_OPENED);
     return true;
 }
 
 void WritePort(const uint8_t* bytes, size_t count) {
     HANDLE port = g_portHandle.load();
     if (port == INVALID_HANDLE_VALUE) return;
+    TheCommLog().AddFrame(COMM_SENT, bytes, count);
     DWORD errors = 0;
     COMSTAT status;
     g_comm.clearCommError(port, &errors, &status);
@@ -76,6 +82,7 @@ void ClosePort() {
     g_comm.cancelIoEx(port, nullptr);   // Wine: a pending read survives the two calls above
     g_comm.closeHandle(port);
     SignalPortChanged();
+    TheCommLog().AddEvent(COMM_PORT_CLOSED);
 }
 
 void SendQueryInfo() {

@@ -1,8 +1,12 @@
 // bench_identify: identification latency, from the simulated reader's
 // reply (timed when the runner hands the frame to the line) to the device
-// page's last control existing. Starts tavrolin.exe afresh for each round.
+// page's last control existing; and the receive path's share of it, from
+// the same moment to the reply's "接收" line in the communication log (both
+// on the local wall clock, to the millisecond). Starts tavrolin.exe afresh for each round;
+// every other round opens the communication log window first, so the two
+// figures (log window closed, open) come from the same run.
 //
-//   bench_identify [ROUNDS]      (default 20; needs the rig's environment)
+//   bench_identify [ROUNDS]      (default 20 of each; needs the rig's environment)
 #include <windows.h>
 
 #include <algorithm>
@@ -28,6 +32,36 @@ static double NowMs() {
     return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
+static int64_t WallMsOfDay() {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    return ((t.wHour * 60 + t.wMinute) * 60 + t.wSecond) * 1000LL + t.wMilliseconds;
+}
+
+// The time of the log's line of the information reply, from the log window
+// as "复制" copies it (-1 when there is none).
+static int64_t ReplyLoggedAt(const AppProcess& app) {
+    SystemCommand(app, IDM_COMM_LOG);
+    HWND log = WaitTopWindow(app, L"TavrolinCommLog", 10000);
+    if (log == nullptr || SendTo(GetDlgItem(log, IDC_LOG_COPY), BM_CLICK) == -2) return -1;
+    const std::wstring text = ClipboardText();
+    const size_t at = text.rfind(L" 接收 CMD_INFO_REPLY");
+    const size_t line = at == std::wstring::npos ? std::wstring::npos : text.rfind(L'\n', at);
+    int h = 0, m = 0, sec = 0, ms = 0;
+    if (at == std::wstring::npos ||
+        swscanf(text.c_str() + (line == std::wstring::npos ? 0 : line + 1), L"%d:%d:%d.%d", &h, &m, &sec, &ms) != 4)
+        return -1;
+    return ((h * 60 + m) * 60 + sec) * 1000LL + ms;
+}
+
+static void PrintFigure(const char* what, const char* condition, std::vector<double>& l) {
+    if (l.empty()) return;
+    std::sort(l.begin(), l.end());
+    const double median = l.size() % 2 == 1 ? l[l.size() / 2] : (l[l.size() / 2 - 1] + l[l.size() / 2]) / 2.0;
+    std::printf("%s, log window %s, %zu rounds: median %.1f ms, min %.1f ms, max %.1f ms\n", what, condition,
+                l.size(), median, l.front(), l.back());
+}
+
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
     const std::string appPort = EnvOr("TAV_APP_PORT", "");
@@ -37,15 +71,20 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    std::vector<double> latencies;
-    for (int round = 0; round < rounds; ++round) {
+    std::vector<double> latencies[2], receivePath[2];  // log window closed, open
+    for (int round = 0; round < 2 * rounds; ++round) {
+        const int logOpen = round % 2;
         std::atomic<double> replySentAt{0.0};
+        std::atomic<int64_t> replySentWallMs{0};
         SimReader reader;
         SimInit(&reader, DEVICE_TYPE_BASIC);
         SimRunnerOptions options;
         options.port = simPort;
         options.log = [&](const std::string& line) {
-            if (line.rfind("sent ", 0) == 0) replySentAt = NowMs();
+            if (line.rfind("sent ", 0) == 0) {
+                replySentAt = NowMs();
+                replySentWallMs = WallMsOfDay();
+            }
         };
         std::string error;
         SimRunner* runner = SimRunnerStart(options, reader, &error);
@@ -56,6 +95,15 @@ int main(int argc, char** argv) {
         AppProcess app;
         bool ok = StartApp(&app);
         HWND page = ok ? WaitPageOfKind(app.main, PAGE_PORT_SELECT, 10000) : nullptr;
+        if (logOpen && page != nullptr) {
+            // Opened and drawn before the port opens: the figure is the cost
+            // of an open log, not of opening it.
+            SystemCommand(app, IDM_COMM_LOG);
+            HWND log = WaitTopWindow(app, L"TavrolinCommLog", 10000);
+            DWORD_PTR ignored = 0;
+            if (log == nullptr || !SendMessageTimeoutW(log, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored)) page = nullptr;
+            Sleep(500);
+        }
         if (page != nullptr && SelectComboText(Item(page, IDC_PORT_LIST), Widen(appPort))) {
             Click(Item(page, IDC_PORT_BUTTON));
             const double deadline = NowMs() + 10000;
@@ -69,7 +117,9 @@ int main(int argc, char** argv) {
                 Sleep(0);
             }
             if (shownAt > 0 && replySentAt > 0) {
-                latencies.push_back(shownAt - replySentAt);
+                latencies[logOpen].push_back(shownAt - replySentAt);
+                const int64_t logged = ReplyLoggedAt(app);
+                if (logged >= 0) receivePath[logOpen].push_back(static_cast<double>(logged - replySentWallMs));
             } else {
                 std::fprintf(stderr, "round %d: no page\n", round + 1);
             }
@@ -79,12 +129,12 @@ int main(int argc, char** argv) {
         StopApp(&app);
         SimRunnerStop(runner);
     }
-    if (latencies.empty()) return 1;
-    std::sort(latencies.begin(), latencies.end());
-    const double median = latencies.size() % 2 == 1
-        ? latencies[latencies.size() / 2]
-        : (latencies[latencies.size() / 2 - 1] + latencies[latencies.size() / 2]) / 2.0;
-    std::printf("identification latency, reply sent -> device page, %zu rounds: median %.1f ms, min %.1f ms, max %.1f ms\n",
-                latencies.size(), median, latencies.front(), latencies.back());
-    return latencies.size() == static_cast<size_t>(rounds) ? 0 : 1;
+    bool complete = true;
+    for (int logOpen = 0; logOpen < 2; ++logOpen) {
+        complete = complete && latencies[logOpen].size() == static_cast<size_t>(rounds);
+        PrintFigure("identification latency, reply sent -> device page", logOpen ? "open  " : "closed", latencies[logOpen]);
+    }
+    for (int logOpen = 0; logOpen < 2; ++logOpen)
+        PrintFigure("receive path, reply sent -> its log line        ", logOpen ? "open  " : "closed", receivePath[logOpen]);
+    return complete ? 0 : 1;
 }

@@ -71,8 +71,35 @@ TEST(Document, UnchangedDocumentWritesThePagesRecord) {
             ASSERT_TRUE(fromDocument.ok) << type << " " << fromDocument.message;
             EXPECT_EQ(fromDocument.record, RunApplyChain(type, FormWithOverlay(type, view, Overlay())).record) << int(mode);
             EXPECT_TRUE(VerifyWritten(type, fromDocument.record, store).empty()) << type;
+            // The window program's export of the unchanged page is export's document.
+            EXPECT_EQ(DocumentFromRecord(store, fromDocument.record), DocumentFromStore(store)) << type << " " << int(mode);
         }
     }
+}
+
+// The page's export takes what the controls show; what they do not show
+// stays the reader's.
+TEST(Document, PageExportTakesTheShownFieldsFromTheRecord) {
+    DeviceInfoStore store = StoreFor(DEVICE_TYPE_WIFI, 1);
+    store.payload[DI_DHCP_ENABLED] = 1;
+    PageForm form = FormWithOverlay(3, ViewForPage(3, store), Settings({"connectMode=0", "deviceId=-5"}));
+    form.wifiSsid = "\xc9\xcf\xba\xa3";  // "上海" in GBK
+    const ApplyResult written = RunApplyChain(3, form);
+    ASSERT_TRUE(written.ok) << written.message;
+    const auto doc = DocumentFromRecord(store, written.record);
+    const auto reader = DocumentFromStore(store);
+    EXPECT_EQ(doc["fields"]["connectMode"], 0);
+    EXPECT_EQ(doc["fields"]["deviceId"], -5);
+    EXPECT_EQ(doc["fields"]["wifiSsid"], "上海");
+    for (const char* kept : {"deviceName", "platformIp", "subnetMask", "gateway"})
+        EXPECT_EQ(doc["fields"][kept], reader["fields"][kept]) << kept;
+
+    const struct { const char* document; const char* name; } names[] = {
+        {R"({"deviceType": 52, "fields": {"deviceName": "门禁/21", "ipAddress": "10.0.7.21"}})", "门禁_21_10.0.7.21.json"},
+        {R"({"deviceType": 1, "fields": {"deviceName": {"hex": "81"}, "ipAddress": "10.0.0.1"}})", "type1_10.0.0.1.json"},
+        {R"({"deviceType": 3, "fields": {"deviceName": "a:b?. "}})", "a_b_.json"},
+    };
+    for (const auto& n : names) EXPECT_EQ(SuggestedFileName(nlohmann::ordered_json::parse(n.document)), n.name);
 }
 
 TEST(Document, ExportKeepsTheTypesFieldsAndTheirKinds) {

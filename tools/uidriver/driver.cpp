@@ -273,3 +273,66 @@ std::wstring AnswerMessageBox(const AppProcess& app, int timeoutMs) {
     WaitFor([&] { return FindMessageBox(app) == nullptr; }, 2000);
     return text;
 }
+
+void SystemCommand(const AppProcess& app, UINT command) {
+    PostMessageW(app.main, WM_SYSCOMMAND, command, 0);
+}
+
+HWND WaitTopWindow(const AppProcess& app, const wchar_t* className, int timeoutMs) {
+    HWND found = nullptr;
+    WaitFor([&] { return (found = FindTopWindow(app.process.dwProcessId, className, true)) != nullptr; }, timeoutMs);
+    return found;
+}
+
+// The file name box of a file dialog: the combo box of the Explorer-style
+// dialogs, the edit of the older ones.
+static HWND FileNameBox(HWND dialog) {
+    const int FILE_NAME_COMBO = 0x47C, FILE_NAME_EDIT = 0x480;
+    HWND box = GetDlgItem(dialog, FILE_NAME_COMBO);
+    return box != nullptr ? box : GetDlgItem(dialog, FILE_NAME_EDIT);
+}
+
+HWND WaitFileDialog(const AppProcess& app, int timeoutMs) {
+    HWND dialog = nullptr;
+    WaitFor([&] {
+        dialog = FindTopWindow(app.process.dwProcessId, L"#32770", true);
+        return dialog != nullptr && FileNameBox(dialog) != nullptr && GetDlgItem(dialog, IDOK) != nullptr;
+    }, timeoutMs);
+    return dialog != nullptr && FileNameBox(dialog) != nullptr ? dialog : nullptr;
+}
+
+std::wstring FileDialogName(HWND dialog) {
+    return Text(FileNameBox(dialog));
+}
+
+bool ChooseFile(HWND dialog, const std::wstring& path) {
+    SetText(FileNameBox(dialog), path);
+    Click(GetDlgItem(dialog, IDOK));
+    return WaitFor([&] { return !IsWindowVisible(dialog); }, 5000);
+}
+
+std::wstring ClipboardText() {
+    std::wstring text;
+    if (!OpenClipboard(nullptr)) return text;
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    const wchar_t* chars = data != nullptr ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
+    if (chars != nullptr) {
+        text = chars;
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text;
+}
+
+int RunToEnd(const std::wstring& commandLine, int timeoutMs) {
+    PROCESS_INFORMATION process = {};
+    if (!Spawn(commandLine, &process)) return -1;
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &code);
+    else
+        TerminateProcess(process.hProcess, 99);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}

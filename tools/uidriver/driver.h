@@ -61,6 +61,22 @@ void PressOk(HWND box);
 // Waits for a box, reads its text and closes it; empty when none came.
 std::wstring AnswerMessageBox(const AppProcess& app, int timeoutMs);
 
+// MainWindow's system menu: the command posted as the menu sends it.
+void SystemCommand(const AppProcess& app, UINT command);
+// A visible top-level window of the program of that class (nullptr after timeoutMs).
+HWND WaitTopWindow(const AppProcess& app, const wchar_t* className, int timeoutMs);
+// The program's open or save dialog, once its file name box exists.
+HWND WaitFileDialog(const AppProcess& app, int timeoutMs);
+// The dialog's file name box (a save dialog offers its suggestion there).
+std::wstring FileDialogName(HWND dialog);
+// Types path into the dialog's file name box and presses its OK, as a user
+// does; true once the dialog has gone.
+bool ChooseFile(HWND dialog, const std::wstring& path);
+// The clipboard's Unicode text ("" when it holds none).
+std::wstring ClipboardText();
+// Runs a command line to its end: the exit code, -1 when it could not start or timed out.
+int RunToEnd(const std::wstring& commandLine, int timeoutMs);
+
 std::string EnvOr(const char* name, const std::string& fallback);
 std::wstring Widen(const std::string& text);
 std::string Narrow(const std::wstring& text);

@@ -1,0 +1,70 @@
+// The communication log: its lines and its bounded ring.
+#include <gtest/gtest.h>
+
+#include "protocol/frame.h"
+#include "serial/comm_log.h"
+
+namespace {
+
+CommEntry Entry(CommEventKind kind, std::vector<uint8_t> bytes = {}, size_t count = 0) {
+    CommEntry e;
+    e.timeOfDayMs = ((13 * 60 + 4) * 60 + 5) * 1000LL + 67;
+    e.kind = kind;
+    e.port = "COM3";
+    e.bytes = std::move(bytes);
+    e.count = count;
+    return e;
+}
+
+TEST(CommLog, LinesCarryTimePortDirectionCommandCrcAndBytes) {
+    const std::vector<uint8_t> query = BuildQueryInfoFrame();
+    const uint8_t payload[2] = {0xAB, 0x01};
+    std::vector<uint8_t> badAck = BuildFrame(1, CMD_CONFIG_ACK, payload, 2);
+    badAck[7] ^= 1;
+    const struct {
+        CommEntry entry;
+        const char* line;
+    } cases[] = {
+        {Entry(COMM_SENT, query), "13:04:05.067 COM3 发送 CMD_QUERY_INFO 长度 0 CRC 正确 4B 57 54 42 00 01 B0 01 00 00"},
+        {Entry(COMM_RECEIVED, badAck), "13:04:05.067 COM3 接收 CMD_CONFIG_ACK 长度 2 CRC 错误 4B 57 54 42 01 04 "},
+        {Entry(COMM_RECEIVED, {0x4B, 0x57}), "13:04:05.067 COM3 接收 4B 57"},
+        {Entry(COMM_DISCARDED, {}, 7), "13:04:05.067 COM3 丢弃 7 字节"},
+        {Entry(COMM_PORT_OPENED), "13:04:05.067 COM3 串口已打开"},
+        {Entry(COMM_REPLY_TIMEOUT), "13:04:05.067 COM3 等待应答超时"},
+    };
+    for (const auto& c : cases) {
+        const std::string line = FormatCommEntry(c.entry);
+        EXPECT_EQ(line.substr(0, std::string(c.line).size()), c.line);
+    }
+}
+
+TEST(CommLog, RingKeepsTheLastEntriesAndNotifiesOncePerRead) {
+    CommLog log;
+    int notified = 0;
+    log.SetNotify([&] { ++notified; });
+    log.SetPort("\\\\.\\COM7");
+    log.AddEvent(COMM_PORT_OPENED);
+    for (size_t i = 0; i < CommLog::CAPACITY + 4; ++i) log.AddDiscarded(i);
+    EXPECT_EQ(notified, 1);
+
+    std::vector<CommEntry> all = log.EntriesAfter(0);
+    ASSERT_EQ(all.size(), CommLog::CAPACITY);
+    EXPECT_EQ(all.front().sequence, 6u);
+    EXPECT_EQ(all.front().count, 4u);
+    EXPECT_EQ(all.back().port, "COM7");
+    EXPECT_EQ(log.OldestSequence(), 6u);
+
+    log.AddEvent(COMM_PORT_CLOSED);
+    EXPECT_EQ(notified, 2);
+    const std::vector<CommEntry> fresh = log.EntriesAfter(all.back().sequence);
+    ASSERT_EQ(fresh.size(), 1u);
+    EXPECT_EQ(fresh[0].kind, COMM_PORT_CLOSED);
+
+    const std::string text = CommLogText({all[0], fresh[0]});
+    EXPECT_EQ(text, FormatCommEntry(all[0]) + "\r\n" + FormatCommEntry(fresh[0]));
+    log.Clear();
+    EXPECT_TRUE(log.EntriesAfter(0).empty());
+    EXPECT_EQ(log.OldestSequence(), 0u);
+}
+
+}  // namespace

@@ -24,7 +24,10 @@ struct PageTableEntry {
 // The entry for deviceType, or nullptr for a type without a page.
 const PageTableEntry* FindPageForType(int32_t deviceType);
 
-// MainWindow's start-up height is 190; a device page makes it at least this tall.
+// MainWindow's start-up height is 190; a device page makes it at least this
+// tall. Both are figures at 96 DPI, scaled with the window's DPI.
+constexpr int START_WIDTH = 582;
+constexpr int START_HEIGHT = 190;
 constexpr int DEVICE_PAGE_MIN_HEIGHT = 300;
 
 enum PageSwitchStep {
@@ -42,5 +45,6 @@ struct PageSwitch {
 
 // restoredHeight is MainWindow's height in its normal (restored) placement,
 // so a reply that arrives while the window is minimised or maximised is
-// judged by the page actually hosted.
-PageSwitch ChoosePageSwitch(int restoredHeight, int32_t deviceType);
+// judged by the page actually hosted. dpi is the window's: the height is
+// compared with DEVICE_PAGE_MIN_HEIGHT scaled to it.
+PageSwitch ChoosePageSwitch(int restoredHeight, int32_t deviceType, int dpi = 96);

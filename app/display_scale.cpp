@@ -2,10 +2,17 @@
 
 #include "app/page_host.h"
 
-int ScaleToDpi(int pixels96, int dpi) {
-    const long long product = static_cast<long long>(pixels96) * dpi;
-    const long long half = BASE_DPI / 2;
-    return static_cast<int>(product >= 0 ? (product + half) / BASE_DPI : -((-product + half) / BASE_DPI));
+// a * b / c rounded half away from zero, as MulDiv (c > 0).
+static int MulDivRounded(int a, int b, int c) {
+    const long long product = static_cast<long long>(a) * b;
+    const long long half = c / 2;
+    return static_cast<int>(product >= 0 ? (product + half) / c : -((-product + half) / c));
+}
+
+int ScaleToDpi(int pixels96, int dpi) { return MulDivRounded(pixels96, dpi, BASE_DPI); }
+
+int ScaleImageToDpi(int pixels, int imageScale, int dpi) {
+    return MulDivRounded(pixels, dpi * 100, imageScale * BASE_DPI);
 }
 
 PageGrowth ScaledGrowth(const PageTableEntry& entry, int dpi) {

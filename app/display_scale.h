@@ -27,6 +27,8 @@ int KeepTopInWorkArea(int top, int height, int workTop, int workBottom);
 // The eye pictures are drawn for 100, 150 and 200 %; the scale whose DPI
 // is nearest (ties to the smaller picture).
 int NearestImageScale(int dpi);
+// pixels of a picture drawn for imageScale % at dpi.
+int ScaleImageToDpi(int pixels, int imageScale, int dpi);
 
 // A static label above 96 DPI: the text's width in the label's font, the
 // label's width, the blank right half of a trailing full-width colon (0

@@ -2,9 +2,11 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "app/display_scale.h"
 #include "app/page_host.h"
 #include "app/reply_handling.h"
 #include "app/shell.h"
+#include "app/window_dpi.h"
 #include "pages/pages.h"
 #include "resources/resource.h"
 #include "serial/receive_path.h"
@@ -39,22 +41,39 @@ static void OnCreate(HWND window) {
     CreatePage(window, IDD_PORT_SELECT, PAGE_PORT_SELECT);
 }
 
-// Grows MainWindow for a device page, keeping it about centred. A
-// minimised or maximised window grows in its restored placement.
+// Grows MainWindow for a device page, keeping it about centred and inside
+// its monitor's work area. A minimised or maximised window grows in its
+// restored placement (whose coordinates are relative to the work area).
 static void GrowForPage(HWND window, const PageTableEntry& entry) {
+    const PageGrowth growth = ScaledGrowth(entry, WindowDpi(window));
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT& work = monitor.rcWork;
+
     WINDOWPLACEMENT placement = {};
     placement.length = sizeof(placement);
     GetWindowPlacement(window, &placement);
     if (IsIconic(window) || IsZoomed(window)) {
-        placement.rcNormalPosition.top -= entry.topMovedUp;
-        placement.rcNormalPosition.bottom += entry.heightAdded - entry.topMovedUp;
+        RECT& normal = placement.rcNormalPosition;
+        const int height = normal.bottom - normal.top + growth.heightAdded;
+        normal.top = KeepTopInWorkArea(normal.top - growth.topMovedUp, height, 0, work.bottom - work.top);
+        normal.bottom = normal.top + height;
         SetWindowPlacement(window, &placement);
         return;
     }
     RECT rect;
     GetWindowRect(window, &rect);
-    SetWindowPos(window, nullptr, rect.left, rect.top - entry.topMovedUp, rect.right - rect.left,
-                 rect.bottom - rect.top + entry.heightAdded, SWP_NOZORDER | SWP_FRAMECHANGED);
+    const int height = rect.bottom - rect.top + growth.heightAdded;
+    const int top = KeepTopInWorkArea(rect.top - growth.topMovedUp, height, work.top, work.bottom);
+    SetWindowPos(window, nullptr, rect.left, top, rect.right - rect.left, height, SWP_NOZORDER | SWP_FRAMECHANGED);
+}
+
+// Moved to a monitor of another scale: the suggested rectangle keeps the
+// window's size in proportion; the page scales itself with its dialog.
+static void OnDpiChanged(HWND window, const RECT* suggested) {
+    SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 static void OnDeviceInfo(HWND window, const int32_t* portIndexAndType) {
@@ -62,7 +81,7 @@ static void OnDeviceInfo(HWND window, const int32_t* portIndexAndType) {
     placement.length = sizeof(placement);
     GetWindowPlacement(window, &placement);
     const int restoredHeight = placement.rcNormalPosition.bottom - placement.rcNormalPosition.top;
-    const PageSwitch change = ChoosePageSwitch(restoredHeight, portIndexAndType[1]);
+    const PageSwitch change = ChoosePageSwitch(restoredHeight, portIndexAndType[1], WindowDpi(window));
 
     if (change.destroyCurrent) {
         HWND current = g_currentPage.load();
@@ -99,6 +118,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lPa
     }
     case WM_DESTROY:
         PostQuitMessage(0);
+        return 0;
+    case WM_DPICHANGED:
+        OnDpiChanged(window, reinterpret_cast<const RECT*>(lParam));
         return 0;
     case WM_DEVICE_INFO:
         OnDeviceInfo(window, reinterpret_cast<const int32_t*>(lParam));

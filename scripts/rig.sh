@@ -82,12 +82,15 @@ alive() { [ -n "${1:-}" ] && kill -0 "$1" 2>/dev/null; }
 
 pid_of() { [ -f "$STATE/$1.pid" ] && cat "$STATE/$1.pid" || true; }
 
+# 1280 x 1024 at 100 %; a scaled rig gets a screen as much larger, as a
+# laptop at that scale has, so that the grown window fits on it.
 start_xvfb() {
-  local n pid
+  local n pid dpi=${TAV_RIG_DPI:-96}
+  local SCREEN="$((1280 * dpi / 96))x$((1024 * dpi / 96))"
   for n in $(seq 99 160); do
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
     # Its own session: a signal to the caller's process group must not end it.
-    setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$STATE/xvfb.log" 2>&1 </dev/null &
+    setsid Xvfb ":$n" -screen 0 "$SCREEN"x24 -nolisten tcp >"$STATE/xvfb.log" 2>&1 </dev/null &
     pid=$!
     # Another rig may have taken the number meanwhile: Xvfb then exits.
     for _ in $(seq 1 50); do

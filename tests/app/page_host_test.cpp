@@ -73,6 +73,9 @@ TEST(DisplayScale, FiguresFollowTheDpi) {
     EXPECT_EQ(growth.topMovedUp, 405);
     for (int dpi : {96, 120, 144, 168, 192, 240})
         EXPECT_EQ(NearestImageScale(dpi), dpi <= 120 ? 100 : dpi <= 168 ? 150 : 200) << dpi;
+    EXPECT_EQ(ScaleImageToDpi(39, 150, 144), 39);  // drawn for the scale: copied as it is
+    EXPECT_EQ(ScaleImageToDpi(26, 100, 120), 33);
+    EXPECT_EQ(ScaleImageToDpi(41, 150, 168), 48);
 }
 
 TEST(DisplayScale, GrownWindowStaysInTheWorkArea) {

@@ -82,11 +82,12 @@ alive() { [ -n "${1:-}" ] && kill -0 "$1" 2>/dev/null; }
 
 pid_of() { [ -f "$STATE/$1.pid" ] && cat "$STATE/$1.pid" || true; }
 
-# 1280 x 1024 at 100 %; a scaled rig gets a screen as much larger, as a
-# laptop at that scale has, so that the grown window fits on it.
+# TAV_RIG_SCREEN (WIDTHxHEIGHT), else 1280 x 1024 at 100 % and as much
+# larger at another scale, as a laptop at that scale has, so that the
+# grown window fits on it. Switching a live rig to 200 % needs 2560x2048.
 start_xvfb() {
   local n pid dpi=${TAV_RIG_DPI:-96}
-  local SCREEN="$((1280 * dpi / 96))x$((1024 * dpi / 96))"
+  local SCREEN=${TAV_RIG_SCREEN:-"$((1280 * dpi / 96))x$((1024 * dpi / 96))"}
   for n in $(seq 99 160); do
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
     # Its own session: a signal to the caller's process group must not end it.

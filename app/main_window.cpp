@@ -34,7 +34,8 @@ static void CreatePage(HWND window, int templateId, PageKind page) {
 
 static void OnCreate(HWND window) {
     g_mainWindow = window;
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES};
+    // With visual styles the IP address controls need their class registered by name.
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES};
     InitCommonControlsEx(&controls);
     StartReceivePath(HandleFrame);
     SetPropW(window, L"Tavrolin__20220905_KW", reinterpret_cast<HANDLE>(1));

@@ -22,6 +22,15 @@ VERSION=$(sed -nE 's/^project\(tavrolin VERSION ([0-9.]+).*/\1/p' CMakeLists.txt
 JOBS=${TAV_JOBS:-$(nproc)}
 
 archive() {  # BUILD_DIR OUT.zip
+  # Linked statically: a program may import system DLLs only, none of the
+  # compiler's runtime (libstdc++-6.dll, libwinpthread-1.dll, ...).
+  local exe
+  for exe in "$1/app/tavrolin.exe" "$1/cli/tavrolin-cli.exe" "$1/sim/readersim.exe"; do
+    if x86_64-w64-mingw32-objdump -p "$exe" | grep -iE 'DLL Name: lib.*\.dll'; then
+      echo "package: $exe needs the compiler's runtime DLLs" >&2
+      exit 1
+    fi
+  done
   /usr/bin/python3 "$ROOT/scripts/package_zip.py" make "$2" "$SOURCE_DATE_EPOCH" \
     "$1/app/tavrolin.exe" "$1/cli/tavrolin-cli.exe" "$1/sim/readersim.exe" "$ROOT/resources/使用说明.txt"
 }
@@ -38,7 +47,7 @@ fi
 build() {
   rm -rf "$3"
   cmake -S "$ROOT" -B "$3" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$2" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_EXE_LINKER_FLAGS=-s -DTAV_TESTS=OFF >"$3.log" 2>&1 &&
+    -DCMAKE_EXE_LINKER_FLAGS_RELEASE=-s -DTAV_TESTS=OFF >"$3.log" 2>&1 &&
     cmake --build "$3" -j "$JOBS" --target tavrolin tavrolin-cli readersim >>"$3.log" 2>&1 ||
     { tail -n 30 "$3.log" >&2; echo "package: the $1 build failed (log: $3.log)" >&2; exit 1; }
 }

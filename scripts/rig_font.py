@@ -15,11 +15,19 @@ so that a dialog in it has the base units the pages have on Windows:
   the original's proportion, so that a line, the vertical base unit, is 19
   px at 13 px, 29 at 20 and 39-40 at 27.
 
-These are the figures the window sizes of the page table imply: a
-template of 190 dialog units high is 451 px at 19 px per 8 units, which
-with the frame is the 298 px the table adds for it; labels sized for the
-real font fill their widths at 8 px per 4 units. Nothing else changes: the
-CJK glyphs keep their 1 em advance and outlines.
+These are the figures the page table and the templates imply. Vertically:
+the window grows by 298/402/521/541 px for templates 190/233/283/296 units
+high; 93 units more (190 -> 283) add 223 px, 19.2 px per 8 units, and at
+19 a template of 190 units is 451 px, which with a fixed frame's 37 px
+(caption 23, frame and padding 2 x 7) is the 488 = 190 + 298 of the table.
+Horizontally: labels are sized to their text with under 3 % to spare at
+8 px per 4 units ("读卡天线0波特率：", 8 ideographs of 13 px and a digit, is
+112 px in a label 56 units wide; the warning's 22 full-width characters,
+286 px, in 144 units = 288 px). The measured base units on the rig (a
+dialog's MapDialogRect, tools/dialog_units.cpp) are 8 x 19, 12 x 29 and
+16 x 39 at 96, 144 and 192 DPI; the unchanged substitute gave 7 x 15,
+11 x 24 and 15 x 31. Nothing else changes: the CJK glyphs keep their 1 em
+advance and their outlines.
 """
 import string
 import sys

@@ -1,8 +1,12 @@
 // Program entry: registers MainWindow's class, creates and centres the
-// window, and runs the message loop.
+// window at its start size (582 x 190 at 96 DPI, scaled with the window's
+// DPI), and runs the message loop.
 #include <windows.h>
 
+#include "app/display_scale.h"
+#include "app/page_host.h"
 #include "app/shell.h"
+#include "app/window_dpi.h"
 #include "resources/resource.h"
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -29,13 +33,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
 
     g_instance = instance;
     HWND window = CreateWindowExW(0, className, title, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX,
-                                  550, 180, 582, 190, nullptr, nullptr, instance, nullptr);
+                                  550, 180, START_WIDTH, START_HEIGHT, nullptr, nullptr, instance, nullptr);
     if (window == nullptr) return 0;
 
-    RECT rect;
-    GetWindowRect(window, &rect);
-    const int width = rect.right - rect.left;
-    const int height = rect.bottom - rect.top;
+    const int dpi = WindowDpi(window);
+    const int width = ScaleToDpi(START_WIDTH, dpi);
+    const int height = ScaleToDpi(START_HEIGHT, dpi);
     SetWindowPos(window, HWND_NOTOPMOST, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
                  (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, SWP_SHOWWINDOW);
     ShowWindow(window, showCommand);

@@ -2,10 +2,12 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "app/display_scale.h"
 #include "app/page_host.h"
 #include "app/reply_handling.h"
 #include "app/shell.h"
 #include "app/system_menu.h"
+#include "app/window_dpi.h"
 #include "pages/pages.h"
 #include "resources/resource.h"
 #include "serial/receive_path.h"
@@ -49,7 +51,7 @@ static void DestroyPages(HWND window) {
 
 static void OnCreate(HWND window) {
     g_mainWindow = window;
-    // The IP address controls of the device pages need ICC_INTERNET_CLASSES.
+    // The IP address controls need their class registered by name (with visual styles too).
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES};
     InitCommonControlsEx(&controls);
     StartReceivePath(HandleFrame);
@@ -58,24 +60,40 @@ static void OnCreate(HWND window) {
     CreatePage(window, IDD_PORT_SELECT, PAGE_PORT_SELECT);
 }
 
-// Resizes MainWindow for a device page, keeping it about centred. A
-// minimised or maximised window changes its restored placement; a
-// minimised one stays minimised without being activated.
+// Resizes MainWindow for a device page, keeping it about centred and
+// inside its monitor's work area. A minimised or maximised window changes
+// its restored placement (whose coordinates are relative to the work
+// area); a minimised one stays minimised without being activated.
 static void GrowForPage(HWND window, const WindowChange& change) {
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT& work = monitor.rcWork;
+
     WINDOWPLACEMENT placement = {};
     placement.length = sizeof(placement);
     GetWindowPlacement(window, &placement);
     if (IsIconic(window) || IsZoomed(window)) {
-        placement.rcNormalPosition.top -= change.topMovedUp;
-        placement.rcNormalPosition.bottom += change.heightAdded - change.topMovedUp;
+        RECT& normal = placement.rcNormalPosition;
+        const int height = normal.bottom - normal.top + change.heightAdded;
+        normal.top = KeepTopInWorkArea(normal.top - change.topMovedUp, height, 0, work.bottom - work.top);
+        normal.bottom = normal.top + height;
         if (IsIconic(window)) placement.showCmd = SW_SHOWMINNOACTIVE;
         SetWindowPlacement(window, &placement);
         return;
     }
     RECT rect;
     GetWindowRect(window, &rect);
-    SetWindowPos(window, nullptr, rect.left, rect.top - change.topMovedUp, rect.right - rect.left,
-                 rect.bottom - rect.top + change.heightAdded, SWP_NOZORDER | SWP_FRAMECHANGED);
+    const int height = rect.bottom - rect.top + change.heightAdded;
+    const int top = KeepTopInWorkArea(rect.top - change.topMovedUp, height, work.top, work.bottom);
+    SetWindowPos(window, nullptr, rect.left, top, rect.right - rect.left, height, SWP_NOZORDER | SWP_FRAMECHANGED);
+}
+
+// Moved to a monitor of another scale: the suggested rectangle keeps the
+// window's size in proportion; the page scales itself with its dialog.
+static void OnDpiChanged(HWND window, const RECT* suggested) {
+    SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 static void OnDeviceInfo(HWND window, const int32_t* portIndexAndType) {
@@ -84,7 +102,8 @@ static void OnDeviceInfo(HWND window, const int32_t* portIndexAndType) {
     GetWindowPlacement(window, &placement);
     const int restoredHeight = placement.rcNormalPosition.bottom - placement.rcNormalPosition.top;
     const int32_t shownType = g_shownDevicePage != nullptr ? g_shownDevicePage->deviceType : 0;
-    const PageSwitch change = ChoosePageSwitch(restoredHeight, shownType, portIndexAndType[1]);
+    const int dpi = WindowDpi(window);
+    const PageSwitch change = ChoosePageSwitch(restoredHeight, shownType, portIndexAndType[1], dpi);
 
     if (change.destroyCurrent) DestroyPages(window);
     switch (change.step) {
@@ -97,7 +116,7 @@ static void OnDeviceInfo(HWND window, const int32_t* portIndexAndType) {
         CreatePage(window, IDD_PORT_SELECT, PAGE_PORT_SELECT);
         break;
     case SWITCH_NEW_DEVICE_PAGE:
-        GrowForPage(window, ChangeForPage(g_shownDevicePage, *change.entry));
+        GrowForPage(window, ChangeForPage(g_shownDevicePage, *change.entry, dpi));
         g_shownDevicePage = change.entry;
         CreatePage(window, change.entry->templateId, change.entry->page);
         break;
@@ -117,6 +136,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lPa
     }
     case WM_DESTROY:
         PostQuitMessage(0);
+        return 0;
+    case WM_DPICHANGED:
+        OnDpiChanged(window, reinterpret_cast<const RECT*>(lParam));
         return 0;
     case WM_DEVICE_INFO:
         OnDeviceInfo(window, reinterpret_cast<const int32_t*>(lParam));

@@ -1,5 +1,6 @@
 #include "app/page_host.h"
 
+#include "app/display_scale.h"
 #include "protocol/device_info.h"
 #include "resources/resource.h"
 
@@ -18,8 +19,8 @@ const PageTableEntry* FindPageForType(int32_t deviceType) {
     return nullptr;
 }
 
-PageSwitch ChoosePageSwitch(int restoredHeight, int32_t shownType, int32_t deviceType) {
-    const bool portSelectShown = restoredHeight < DEVICE_PAGE_MIN_HEIGHT;
+PageSwitch ChoosePageSwitch(int restoredHeight, int32_t shownType, int32_t deviceType, int dpi) {
+    const bool portSelectShown = restoredHeight < ScaleToDpi(DEVICE_PAGE_MIN_HEIGHT, dpi);
     const PageTableEntry* entry = FindPageForType(deviceType);
 
     // Type 0 asks for the port selection page, whatever is shown (next to
@@ -40,7 +41,9 @@ PageSwitch ChoosePageSwitch(int restoredHeight, int32_t shownType, int32_t devic
     return {true, SWITCH_NEW_DEVICE_PAGE, entry};
 }
 
-WindowChange ChangeForPage(const PageTableEntry* shown, const PageTableEntry& next) {
-    if (shown == nullptr) return {next.topMovedUp, next.heightAdded};
-    return {next.topMovedUp - shown->topMovedUp, next.heightAdded - shown->heightAdded};
+WindowChange ChangeForPage(const PageTableEntry* shown, const PageTableEntry& next, int dpi) {
+    const PageGrowth to = ScaledGrowth(next, dpi);
+    if (shown == nullptr) return {to.topMovedUp, to.heightAdded};
+    const PageGrowth from = ScaledGrowth(*shown, dpi);
+    return {to.topMovedUp - from.topMovedUp, to.heightAdded - from.heightAdded};
 }

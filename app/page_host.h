@@ -24,7 +24,10 @@ struct PageTableEntry {
 // The entry for deviceType, or nullptr for a type without a page.
 const PageTableEntry* FindPageForType(int32_t deviceType);
 
-// MainWindow's start-up height is 190; a device page makes it at least this tall.
+// MainWindow's start-up height is 190; a device page makes it at least this
+// tall. Both are figures at 96 DPI, scaled with the window's DPI.
+constexpr int START_WIDTH = 582;
+constexpr int START_HEIGHT = 190;
 constexpr int DEVICE_PAGE_MIN_HEIGHT = 300;
 
 enum PageSwitchStep {
@@ -44,19 +47,21 @@ struct PageSwitch {
 
 // restoredHeight is MainWindow's height in its normal (restored) placement,
 // so a reply that arrives while the window is minimised or maximised is
-// judged by the page actually hosted. shownType is the device type of the
-// device page MainWindow hosts (0 when it hosts none): a reply of another
-// type replaces that page, since re-reading the other reader's record in
-// this page's layout would show, and Apply would write, wrong settings.
-PageSwitch ChoosePageSwitch(int restoredHeight, int32_t shownType, int32_t deviceType);
+// judged by the page actually hosted; dpi is the window's, and the height
+// is compared with DEVICE_PAGE_MIN_HEIGHT scaled to it. shownType is the
+// device type of the device page MainWindow hosts (0 when it hosts none):
+// a reply of another type replaces that page, since re-reading the other
+// reader's record in this page's layout would show, and Apply would write,
+// wrong settings.
+PageSwitch ChoosePageSwitch(int restoredHeight, int32_t shownType, int32_t deviceType, int dpi = 96);
 
 // How MainWindow's frame changes from the page shown to the next one, in
-// pixels: the heights come from the page table, and the top moves by the
-// difference of the table's moves so that the window stays about centred
-// (the first identification moves it from the start-up size).
+// pixels at dpi: the heights come from the page table, and the top moves by
+// the difference of the table's moves so that the window stays about
+// centred (the first identification moves it from the start-up size).
 struct WindowChange {
     int topMovedUp;
     int heightAdded;
 };
 // shown is nullptr when MainWindow still has its start-up size.
-WindowChange ChangeForPage(const PageTableEntry* shown, const PageTableEntry& next);
+WindowChange ChangeForPage(const PageTableEntry* shown, const PageTableEntry& next, int dpi = 96);

@@ -23,6 +23,7 @@
 #include "cli/provision.h"
 #include "cli/session.h"
 #include "cli/trace.h"
+#include "tav_version.h"
 
 namespace {
 
@@ -93,6 +94,7 @@ int Run(int argc, char** argv) {
     app.footer(EXIT_HELP);
     app.require_subcommand(1);
     app.add_flag("--trace", trace, "print every frame sent and received, with a timestamp, to standard error");
+    app.set_version_flag("--version", "tavrolin-cli " TAV_VERSION_TEXT " (" TAV_BUILD_DATE ")");
     app.add_flag("--json", json, "machine-readable output (identify, apply, ports, scan, provision)");
 
     CLI::App* portsCmd = app.add_subcommand("ports", "list the serial ports present");

@@ -6,11 +6,14 @@
 #include <cstdio>
 #include <string>
 
+#include "app/display_scale.h"
 #include "app/reply_handling.h"
 #include "app/shell.h"
+#include "app/window_dpi.h"
 #include "app/wintext.h"
 #include "document/fields.h"
 #include "forms/reply_countdown.h"
+#include "pages/pages.h"
 #include "resources/resource.h"
 #include "serial/comm_log.h"
 #include "serial/serial_link.h"
@@ -27,7 +30,7 @@ const size_t PORT_NAME_LIMIT = 9;
 // The eye button re-sets the password cut to this many bytes.
 const size_t PASSWORD_LIMIT = 29;
 
-// The area the eye picture covers on the button, and where.
+// The area the eye picture covers on the button, and where (at 96 DPI).
 const int EYE_X = 11, EYE_Y = 11, EYE_WIDTH = 26, EYE_HEIGHT = 17;
 
 const char* const TEXT_OPEN_PORT = "打开串口";
@@ -295,33 +298,58 @@ void OnCommand(const DevicePageKind& kind, HWND page, int id) {
     }
 }
 
-// Bitmap 110 is 27 x 16 and 109 is 26 x 17; the picture area is 26 x 17.
-// Only the bitmap's own pixels are copied; where the area reaches beyond
-// the bitmap (the bottom row under the grey eye) it shows the button face.
+// Bitmap 110 is 27 x 16 and 109 is 26 x 17; the picture area is 26 x 17
+// (all at 96 DPI, scaled with the button's). Only the bitmap's own pixels
+// are copied; where the area reaches beyond the bitmap (the bottom row
+// under the grey eye) it shows the button face. A bitmap drawn for another
+// scale than the button's is stretched smoothly.
 void OnDrawItem(const DevicePageKind& kind, const DRAWITEMSTRUCT* item) {
     const DevicePageState* state = kind.state;
+    const int dpi = WindowDpi(item->hwndItem);
+    const int x = ScaleToDpi(EYE_X, dpi), y = ScaleToDpi(EYE_Y, dpi);
+    const int areaWidth = ScaleToDpi(EYE_WIDTH, dpi), areaHeight = ScaleToDpi(EYE_HEIGHT, dpi);
     HBITMAP bitmap = state->passwordMasked ? state->eyeMasked : state->eyeClear;
-    int width = 0, height = 0;
+    int sourceWidth = 0, sourceHeight = 0, width = 0, height = 0;
     BITMAP info;
     if (bitmap && GetObjectW(bitmap, sizeof info, &info) == sizeof info) {
-        width = info.bmWidth < EYE_WIDTH ? info.bmWidth : EYE_WIDTH;
-        height = info.bmHeight < EYE_HEIGHT ? info.bmHeight : EYE_HEIGHT;
+        sourceWidth = info.bmWidth;
+        sourceHeight = info.bmHeight;
+        width = ScaleImageToDpi(sourceWidth, state->eyeScale, dpi);
+        height = ScaleImageToDpi(sourceHeight, state->eyeScale, dpi);
     }
-    if (width < EYE_WIDTH || height < EYE_HEIGHT) {
-        RECT area = {EYE_X, EYE_Y, EYE_X + EYE_WIDTH, EYE_Y + EYE_HEIGHT};
+    const bool stretched = width != sourceWidth || height != sourceHeight;
+    if (width > areaWidth) {
+        sourceWidth = sourceWidth * areaWidth / width;
+        width = areaWidth;
+    }
+    if (height > areaHeight) {
+        sourceHeight = sourceHeight * areaHeight / height;
+        height = areaHeight;
+    }
+    if (width < areaWidth || height < areaHeight) {
+        RECT area = {x, y, x + areaWidth, y + areaHeight};
         FillRect(item->hDC, &area, GetSysColorBrush(COLOR_BTNFACE));
     }
     if (width == 0 || height == 0) return;
     HDC memory = CreateCompatibleDC(item->hDC);
     HGDIOBJ previous = SelectObject(memory, bitmap);
-    StretchBlt(item->hDC, EYE_X, EYE_Y, width, height, memory, 0, 0, width, height, SRCCOPY);
+    if (stretched) {
+        SetStretchBltMode(item->hDC, HALFTONE);
+        SetBrushOrgEx(item->hDC, 0, 0, nullptr);
+    }
+    StretchBlt(item->hDC, x, y, width, height, memory, 0, 0, sourceWidth, sourceHeight, SRCCOPY);
     SelectObject(memory, previous);
     DeleteDC(memory);
 }
 
-void LoadEyeBitmaps(DevicePageState* state) {
-    if (!state->eyeMasked) state->eyeMasked = LoadBitmapW(g_instance, MAKEINTRESOURCEW(IDB_EYE_MASKED));
-    if (!state->eyeClear) state->eyeClear = LoadBitmapW(g_instance, MAKEINTRESOURCEW(IDB_EYE_CLEAR));
+// The pictures drawn for the scale nearest the page's DPI.
+void LoadEyeBitmaps(DevicePageState* state, HWND page) {
+    if (state->eyeMasked && state->eyeClear) return;
+    state->eyeScale = NearestImageScale(WindowDpi(page));
+    const int masked = state->eyeScale == 200 ? IDB_EYE_MASKED_200 : state->eyeScale == 150 ? IDB_EYE_MASKED_150 : IDB_EYE_MASKED;
+    const int clear = state->eyeScale == 200 ? IDB_EYE_CLEAR_200 : state->eyeScale == 150 ? IDB_EYE_CLEAR_150 : IDB_EYE_CLEAR;
+    if (!state->eyeMasked) state->eyeMasked = LoadBitmapW(g_instance, MAKEINTRESOURCEW(masked));
+    if (!state->eyeClear) state->eyeClear = LoadBitmapW(g_instance, MAKEINTRESOURCEW(clear));
 }
 
 // The document of what the controls show, for the reply's reader.
@@ -487,12 +515,16 @@ PageForm ReadPageForm(HWND page, const DevicePageKind& kind) {
 INT_PTR DevicePageProc(const DevicePageKind& kind, HWND page, UINT msg, WPARAM wParam,
                        LPARAM lParam) {
     // After WM_DESTROY has released the bitmaps nothing may load them again.
-    if (msg != WM_NCDESTROY) LoadEyeBitmaps(kind.state);
+    if (msg != WM_NCDESTROY) LoadEyeBitmaps(kind.state, page);
 
     switch (msg) {
     case WM_INITDIALOG:
         Initialise(kind, page);
+        FitLabelsToDpi(page);
         return TRUE;
+    case WM_DPICHANGED_AFTERPARENT:
+        FitLabelsToDpi(page);
+        return 0;
     case WM_COMMAND:
         OnCommand(kind, page, LOWORD(wParam));
         return 0;

@@ -35,6 +35,7 @@ struct DevicePageState {
     int passwordMasked;    // 1: 1020 shows '*' and 1021 the grey eye (110)
     HBITMAP eyeMasked;     // bitmap 110, loaded by the page, deleted on WM_DESTROY
     HBITMAP eyeClear;      // bitmap 109
+    int eyeScale;          // the % both were drawn for (100, 150, 200; 210/209 and 310/309)
     HWND portList;         // the page's 1001, taken when the lists are filled
     int listsFilled;       // the combo box lists hold their entries
     unsigned initCount;    // WM_INITDIALOG count: a time-out message outlived by a
@@ -44,7 +45,7 @@ struct DevicePageState {
 };
 
 // Initial values: port closed, password masked, nothing loaded or filled.
-#define DEVICE_PAGE_STATE_INITIAL {0, 1, nullptr, nullptr, nullptr, 0, 0u, 0}
+#define DEVICE_PAGE_STATE_INITIAL {0, 1, nullptr, nullptr, 100, nullptr, 0, 0u, 0}
 
 // A baud combo box of a page and the record field it shows and feeds.
 struct BaudCombo {

@@ -81,7 +81,11 @@ INT_PTR CALLBACK PortSelectPageProc(HWND page, UINT msg, WPARAM wParam, LPARAM) 
     switch (msg) {
     case WM_INITDIALOG:
         InitPortSelectPage(page);
+        FitLabelsToDpi(page);
         return TRUE;
+    case WM_DPICHANGED_AFTERPARENT:
+        FitLabelsToDpi(page);
+        return 0;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDC_PORT_BUTTON:

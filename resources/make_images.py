@@ -6,6 +6,8 @@ Run once after changing a picture; the generated files are committed:
   tavrolin_small.ico  16 x 16, 32-bit (icon 103)
   eye_clear.bmp       26 x 17, 24-bit green eye (bitmap 109, password in clear)
   eye_masked.bmp      27 x 16, 24-bit grey eye with a stroke (bitmap 110, masked)
+  eye_*_150.bmp, eye_*_200.bmp  the same drawn at 150 % and 200 % (209/210,
+                      309/310) for scaled displays: 39 x 26, 41 x 24, 52 x 34, 54 x 32
 """
 import math
 import os
@@ -14,7 +16,7 @@ import struct
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def eye(width, height, iris, outline, masked):
+def eye(width, height, iris, outline, masked, stroke=1.2):
     """Rows of (r, g, b), top row first, on a white background."""
     cx, cy = (width - 1) / 2.0, (height - 1) / 2.0
     a, b = width * 0.44, height * 0.36       # half axes of the eye outline
@@ -32,7 +34,7 @@ def eye(width, height, iris, outline, masked):
                 px = iris
                 if dx * dx + dy * dy <= (r * 0.45) ** 2:
                     px = (20, 20, 20)
-            if masked and abs((dy * width / height) + dx) < 1.2:
+            if masked and abs((dy * width / height) + dx) < stroke:
                 px = outline
             row.append(px)
         rows.append(row)
@@ -106,7 +108,12 @@ def write_ico(path, rows):
 
 
 if __name__ == '__main__':
-    write_bmp(os.path.join(HERE, 'eye_clear.bmp'), eye(26, 17, (40, 170, 60), (20, 120, 40), False))
-    write_bmp(os.path.join(HERE, 'eye_masked.bmp'), eye(27, 16, (150, 150, 150), (110, 110, 110), True))
+    for percent, suffix in ((100, ''), (150, '_150'), (200, '_200')):
+        def size(pixels):  # rounded half up, as the program scales
+            return (pixels * percent + 50) // 100
+        write_bmp(os.path.join(HERE, 'eye_clear%s.bmp' % suffix),
+                  eye(size(26), size(17), (40, 170, 60), (20, 120, 40), False))
+        write_bmp(os.path.join(HERE, 'eye_masked%s.bmp' % suffix),
+                  eye(size(27), size(16), (150, 150, 150), (110, 110, 110), True, 1.2 * percent / 100))
     write_ico(os.path.join(HERE, 'tavrolin_large.ico'), icon_pixels(48))
     write_ico(os.path.join(HERE, 'tavrolin_small.ico'), icon_pixels(16))

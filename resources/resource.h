@@ -38,6 +38,11 @@
 // Eye-button bitmaps
 #define IDB_EYE_CLEAR 109   // 26 x 17, green: password shown in clear
 #define IDB_EYE_MASKED 110  // 27 x 16, grey: password masked
+// The same drawn at 150 % and 200 %, for scaled displays
+#define IDB_EYE_CLEAR_150 209
+#define IDB_EYE_MASKED_150 210
+#define IDB_EYE_CLEAR_200 309
+#define IDB_EYE_MASKED_200 310
 
 // Controls
 #define IDC_PORT_LIST 1001

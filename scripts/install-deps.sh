@@ -10,10 +10,12 @@ PACKAGES=(
   nlohmann-json3-dev libcli11-dev
   # fuzzing
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
-  # cross build for Windows
+  # cross build for Windows, 64- and 32-bit
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
-  # running and driving the Windows programs
-  wine wine64 fonts-wqy-microhei fonts-wine
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+  # running and driving the Windows programs (wine32 runs the 32-bit ones;
+  # gcc-multilib builds the rig's 32-bit pty shim; fonttools its font)
+  wine wine64 wine32:i386 gcc-multilib fonts-wqy-microhei fonts-wine python3-fonttools
   xvfb x11-utils xdotool imagemagick socat locales procps
 )
 
@@ -24,6 +26,13 @@ if [ "$(id -u)" -ne 0 ]; then
   fi
 fi
 
+# wine32 is an i386 package: the architecture must be known to dpkg first.
+added_arch=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${SUDO[@]}" dpkg --add-architecture i386
+  added_arch=1
+fi
+
 missing=()
 for p in "${PACKAGES[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
@@ -31,7 +40,7 @@ for p in "${PACKAGES[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -gt 0 ]; then
+if [ ${#missing[@]} -gt 0 ] || [ "$added_arch" = 1 ]; then
   echo "install-deps: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   "${SUDO[@]}" apt-get update -q </dev/null

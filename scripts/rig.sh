@@ -3,6 +3,8 @@
 #
 #   scripts/rig.sh up STATEDIR     bring the rig up, write STATEDIR/rig.env
 #   scripts/rig.sh down STATEDIR   stop what "up" started for STATEDIR
+#   scripts/rig.sh dpi STATEDIR N  set the display scale of the rig's prefix to
+#                                  N DPI (96, 144, 192) and restart its server
 #
 # Up installs what is missing, builds the native helpers (the virtual
 # null-modem cables and the pty modem-line shim) into STATEDIR, creates or
@@ -15,6 +17,11 @@
 #
 # and starts a persistent wineserver. `source STATEDIR/rig.env` then gives
 # the environment for Wine programs (see the end of "up" for its list).
+#
+# The pages' template font 微软雅黑 is mapped to a font built from WenQuanYi
+# Micro Hei with Windows' metrics (scripts/rig_font.py), so that dialogs
+# have the base units of Windows: 8 x 19 at 96 DPI. The display scale is
+# TAV_RIG_DPI (default 96; Windows' LogPixels).
 #
 # Cables are unplugged and replugged through the control file
 # STATEDIR/ctl (TAV_RIG_CTL holds its Windows path under drive Z:); the
@@ -30,8 +37,8 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 die() { echo "rig: $*" >&2; exit 1; }
 log() { echo "rig: $*" >&2; }
 
-usage() { echo "usage: $0 up|down STATEDIR" >&2; exit 2; }
-[ $# -eq 2 ] || usage
+usage() { echo "usage: $0 up|down STATEDIR, or $0 dpi STATEDIR N" >&2; exit 2; }
+[ $# -eq 2 ] || [ $# -eq 3 ] || usage
 ACTION=$1
 mkdir -p "$2"
 STATE=$(cd "$2" && pwd)
@@ -44,7 +51,7 @@ ensure_packages() {
   exec 9>/tmp/tav-rig-setup.lock
   flock 9
   local missing=() pkg
-  for pkg in gcc libc6-dev wine wine64 xvfb x11-utils locales fonts-wqy-microhei fonts-wine; do
+  for pkg in gcc libc6-dev wine wine64 xvfb x11-utils locales fonts-wqy-microhei fonts-wine python3-fonttools; do
     dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
   done
   if [ ${#missing[@]} -gt 0 ]; then
@@ -75,12 +82,16 @@ alive() { [ -n "${1:-}" ] && kill -0 "$1" 2>/dev/null; }
 
 pid_of() { [ -f "$STATE/$1.pid" ] && cat "$STATE/$1.pid" || true; }
 
+# TAV_RIG_SCREEN (WIDTHxHEIGHT), else 1280 x 1024 at 100 % and as much
+# larger at another scale, as a laptop at that scale has, so that the
+# grown window fits on it. Switching a live rig to 200 % needs 2560x2048.
 start_xvfb() {
-  local n pid
+  local n pid dpi=${TAV_RIG_DPI:-96}
+  local SCREEN=${TAV_RIG_SCREEN:-"$((1280 * dpi / 96))x$((1024 * dpi / 96))"}
   for n in $(seq 99 160); do
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
     # Its own session: a signal to the caller's process group must not end it.
-    setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$STATE/xvfb.log" 2>&1 </dev/null &
+    setsid Xvfb ":$n" -screen 0 "$SCREEN"x24 -nolisten tcp >"$STATE/xvfb.log" 2>&1 </dev/null &
     pid=$!
     # Another rig may have taken the number meanwhile: Xvfb then exits.
     for _ in $(seq 1 50); do
@@ -101,12 +112,63 @@ start_xvfb() {
 # Windows path of a Linux path, through drive Z:.
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
+start_server() {
+  wineserver -p </dev/null >/dev/null 2>&1
+  # The first program of a new server starts Wine's services, and the first
+  # one touching the desktop starts explorer; both stay and inherit that
+  # program's output. Let that be this one, not a test whose runner would
+  # then wait for the output to close.
+  wine rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1 || true
+}
+
+# The font with Windows' metrics, built once per prefix (again when its
+# script changes), and 微软雅黑 mapped to it.
+install_template_font() {
+  local font="$WINEPREFIX/drive_c/windows/Fonts/tav-rig-hei.ttf"
+  [ -f "$font" ] && [ "$font" -nt "$ROOT/scripts/rig_font.py" ] && return 0
+  log "building the template font"
+  /usr/bin/python3 "$ROOT/scripts/rig_font.py" "$font.new" || die "could not build the template font"
+  mv -f "$font.new" "$font"
+  local name
+  for name in 微软雅黑 'Microsoft YaHei'; do
+    LC_ALL=zh_CN.UTF-8 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$name" /t REG_SZ \
+      /d 'Tav Rig Hei' /f >/dev/null 2>&1 || die "could not map $name"
+  done
+  wineserver -k || true
+  wineserver -w || true
+}
+
+# LogPixels of the prefix; Wine reads it when its server starts.
+set_dpi() {
+  [ "$(cat "$WINEPREFIX/.tav-rig-dpi" 2>/dev/null)" = "$1" ] && return 0
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1 ||
+    die "could not set LogPixels"
+  wineserver -k || true
+  wineserver -w || true
+  echo "$1" >"$WINEPREFIX/.tav-rig-dpi"
+}
+
+rig_dpi() {  # N: the live rig of STATEDIR at N DPI
+  [ -f "$STATE/rig.env" ] || die "no rig in $STATE"
+  # shellcheck disable=SC1091
+  source "$STATE/rig.env"
+  set_dpi "$1"
+  start_server
+  log "display scale $1 DPI"
+}
+
 rig_up() {
   [ -f "$STATE/rig.env" ] && alive "$(pid_of cable)" && { log "already up ($STATE)"; return 0; }
   ensure_packages
 
   build_helper "$STATE/tav-cable" "$ROOT/sim/cable.c"
-  build_helper "$STATE/libtavptyshim.so" "$ROOT/sim/pty_shim.c" -shared -fPIC -ldl
+  # The shim for 64-bit Wine processes and, where gcc can build 32-bit code,
+  # for 32-bit ones: LD_PRELOAD names it through ld.so's $LIB.
+  mkdir -p "$STATE/lib/x86_64-linux-gnu" "$STATE/lib/i386-linux-gnu"
+  build_helper "$STATE/lib/x86_64-linux-gnu/libtavptyshim.so" "$ROOT/sim/pty_shim.c" -shared -fPIC -ldl
+  if echo 'int main(void){return 0;}' | gcc -m32 -x c -o /dev/null - 2>/dev/null; then
+    build_helper "$STATE/lib/i386-linux-gnu/libtavptyshim.so" "$ROOT/sim/pty_shim.c" -m32 -shared -fPIC -ldl
+  fi
 
   export WINEPREFIX=${TAV_WINEPREFIX:-$ROOT/build/wineprefix}
   mkdir -p "$(dirname "$WINEPREFIX")"
@@ -140,7 +202,7 @@ rig_up() {
   [ -f "$STATE/ctl.status" ] || die "the cable program did not start (see $STATE/cable.log)"
   echo "$STATE $(pid_of cable)" >"$owner"
 
-  export LD_PRELOAD="$STATE/libtavptyshim.so"
+  export LD_PRELOAD="$STATE/\$LIB/libtavptyshim.so"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     log "creating the Wine prefix $WINEPREFIX"
     wineboot -i >"$STATE/wineboot.log" 2>&1 || die "wineboot failed (see $STATE/wineboot.log)"
@@ -166,8 +228,10 @@ rig_up() {
     local name; name=$(echo "${m%%=*}" | tr 'A-Z' 'a-z')
     ln -sfn "${m#*=}" "$WINEPREFIX/dosdevices/$name"
   done
+  install_template_font
+  set_dpi "${TAV_RIG_DPI:-96}"
 
-  wineserver -p </dev/null >/dev/null 2>&1
+  start_server
   # The first program of a new server starts Wine's services, and the first
   # one touching the desktop starts explorer; both stay and inherit that
   # program's output. Let that be this one, not a test whose runner would
@@ -181,7 +245,7 @@ export WINEPREFIX='$WINEPREFIX'
 export WINEDEBUG='-all'
 export WINEDLLOVERRIDES='mscoree,mshtml='
 export DISPLAY='$RIG_DISPLAY'
-export LD_PRELOAD='$STATE/libtavptyshim.so'
+export LD_PRELOAD='$STATE/\$LIB/libtavptyshim.so'
 export LC_ALL='zh_CN.UTF-8'
 export TAV_APP_PORT='COM5'
 export TAV_SIM_PORT='COM6'
@@ -225,6 +289,7 @@ rig_down() {
 
 case $ACTION in
   up) rig_up ;;
+  dpi) [ $# -eq 3 ] || usage; rig_dpi "$3" ;;
   down) rig_down ;;
   *) usage ;;
 esac

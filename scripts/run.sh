@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Runs tavrolin.exe against a simulated reader.
 #
-#   scripts/run.sh [--type N] [--no-drive] [READERSIM OPTIONS...]
+#   scripts/run.sh [--type N] [--scale PERCENT] [--no-drive] [READERSIM OPTIONS...]
 #
 # Builds the program and the simulator, brings up the Wine rig (a virtual
 # null-modem cable: the program's COM5 <-> the simulator's COM6), starts
 # readersim on the simulator's end (--type N, default 52; every other
 # option goes to readersim, e.g. --fault silent, --set deviceName=abc),
 # and starts tavrolin.exe on your display, or under Xvfb when DISPLAY is
-# unset (or TAV_HEADLESS=1).
+# unset (or TAV_HEADLESS=1). --scale 150 runs the rig at 150 % (144 DPI;
+# 100 by default).
 #
 # Unless --no-drive is given it then identifies the reader itself (picks
 # COM5, presses "打开串口", waits for the device page) and saves
@@ -21,13 +22,15 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
 
 TYPE=52
+SCALE=100
 DRIVE=1
 SIM_ARGS=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --type) TYPE=$2; shift 2 ;;
+    --scale) SCALE=$2; shift 2 ;;
     --no-drive) DRIVE=0; shift ;;
-    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) SIM_ARGS+=("$1"); shift ;;
   esac
 done
@@ -73,7 +76,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-echo "run: bringing up the rig"
+case $SCALE in ''|*[!0-9]*) echo "run: --scale takes a percentage (100, 150, 200)" >&2; exit 2 ;; esac
+export TAV_RIG_DPI=$((SCALE * 96 / 100))
+echo "run: bringing up the rig at $SCALE % ($TAV_RIG_DPI DPI)"
 if [ "$HEADLESS" = 1 ]; then
   TAV_HEADLESS=1 "$ROOT/scripts/rig.sh" up "$STATE" >"$RUN/rig.log" 2>&1 </dev/null
 else
@@ -94,8 +99,10 @@ APP_PID=$!
 
 shot() {
   sleep 0.5
-  import -window root "$SHOTS/$1.png"
-  echo "run: screenshot $SHOTS/$1.png"
+  local name=$1
+  [ "$SCALE" = 100 ] || name="$1-$SCALE"
+  import -window root "$SHOTS/$name.png"
+  echo "run: screenshot $SHOTS/$name.png"
 }
 
 if [ "$DRIVE" = 1 ]; then

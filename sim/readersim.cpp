@@ -17,6 +17,7 @@
 #include "sim/sim_fleet.h"
 #include "sim/sim_reader.h"
 #include "sim/sim_runner.h"
+#include "tav_version.h"
 
 namespace {
 
@@ -55,6 +56,7 @@ void PrintHelp() {
         "                       gapMs (1000); exits after the last one left\n"
         "  --list-ports         print the serial ports found and exit\n"
         "  --help               this text\n"
+        "  --version            the version and build date\n"
         "\n"
         "Fields: texts as given (\"hex:C4E3BAC3\" for raw GBK bytes), addresses dotted,\n"
         "numbers decimal or 0x-hex:\n ");
@@ -169,6 +171,7 @@ int main(int argc, char** argv) {
         };
         std::string v;
         if (a == "--help" || a == "-h") { PrintHelp(); return 0; }
+        else if (a == "--version") { std::printf("readersim " TAV_VERSION_TEXT " (" TAV_BUILD_DATE ")\n"); return 0; }
         else if (a == "--port") value(&port);
         else if (a == "--pty") value(&pty);
         else if (a == "--type") { value(&v); type = std::atoi(v.c_str()); }

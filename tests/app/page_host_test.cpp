@@ -1,12 +1,11 @@
 // Which page MainWindow hosts after an information reply.
 #include <gtest/gtest.h>
 
+#include "app/display_scale.h"
 #include "app/page_host.h"
 #include "resources/resource.h"
 
 namespace {
-
-constexpr int START_HEIGHT = 190;
 
 struct SwitchCase {
     const char* name;
@@ -16,13 +15,14 @@ struct SwitchCase {
     bool destroyCurrent;
     PageSwitchStep step;
     int templateId;  // SWITCH_NEW_DEVICE_PAGE only
+    int dpi;
 };
 
 class ChoosePageSwitchTest : public ::testing::TestWithParam<SwitchCase> {};
 
 TEST_P(ChoosePageSwitchTest, Decides) {
     const SwitchCase c = GetParam();
-    const PageSwitch s = ChoosePageSwitch(c.restoredHeight, c.shownType, c.deviceType);
+    const PageSwitch s = ChoosePageSwitch(c.restoredHeight, c.shownType, c.deviceType, c.dpi);
     EXPECT_EQ(s.destroyCurrent, c.destroyCurrent);
     EXPECT_EQ(s.step, c.step);
     if (c.step == SWITCH_NEW_DEVICE_PAGE) {
@@ -36,19 +36,22 @@ TEST_P(ChoosePageSwitchTest, Decides) {
 INSTANTIATE_TEST_SUITE_P(
     Replies, ChoosePageSwitchTest,
     ::testing::Values(
-        SwitchCase{"basicFromPortSelect", START_HEIGHT, 0, 52, true, SWITCH_NEW_DEVICE_PAGE, IDD_BASIC_READER},
-        SwitchCase{"wifiFromPortSelect", START_HEIGHT, 0, 3, true, SWITCH_NEW_DEVICE_PAGE, IDD_WIFI_READER},
+        SwitchCase{"basicFromPortSelect", START_HEIGHT, 0, 52, true, SWITCH_NEW_DEVICE_PAGE, IDD_BASIC_READER, 96},
+        SwitchCase{"wifiFromPortSelect", START_HEIGHT, 0, 3, true, SWITCH_NEW_DEVICE_PAGE, IDD_WIFI_READER, 96},
         // The boundary: 300 and more means a device page is shown.
-        SwitchCase{"justBelowDevicePage", 299, 52, 52, true, SWITCH_NEW_DEVICE_PAGE, IDD_BASIC_READER},
-        SwitchCase{"sameTypeOnDevicePage", 300, 52, 52, false, SWITCH_REINIT_CURRENT, 0},
+        SwitchCase{"justBelowDevicePage", 299, 52, 52, true, SWITCH_NEW_DEVICE_PAGE, IDD_BASIC_READER, 96},
+        SwitchCase{"sameTypeOnDevicePage", 300, 52, 52, false, SWITCH_REINIT_CURRENT, 0, 96},
         // Another reader on the same port: its own page replaces the shown one.
-        SwitchCase{"otherTypeOnDevicePage", START_HEIGHT + 298, 52, 1, true, SWITCH_NEW_DEVICE_PAGE, IDD_DUAL_ANTENNA},
-        SwitchCase{"type0FromPortSelect", START_HEIGHT, 0, 0, true, SWITCH_NEW_PORT_SELECT, 0},
-        SwitchCase{"type0OnDevicePage", START_HEIGHT + 541, 1, 0, false, SWITCH_NEW_PORT_SELECT, 0},
+        SwitchCase{"otherTypeOnDevicePage", START_HEIGHT + 298, 52, 1, true, SWITCH_NEW_DEVICE_PAGE, IDD_DUAL_ANTENNA, 96},
+        SwitchCase{"type0FromPortSelect", START_HEIGHT, 0, 0, true, SWITCH_NEW_PORT_SELECT, 0, 96},
+        SwitchCase{"type0OnDevicePage", START_HEIGHT + 541, 1, 0, false, SWITCH_NEW_PORT_SELECT, 0, 96},
         // A type without a page never leaves the window empty.
-        SwitchCase{"unknownFromPortSelect", START_HEIGHT, 0, 7, true, SWITCH_NEW_PORT_SELECT, 0},
-        SwitchCase{"unknownOnDevicePage", START_HEIGHT + 402, 2, 255, false, SWITCH_NOTHING, 0},
-        SwitchCase{"negativeType", START_HEIGHT, 0, -1, true, SWITCH_NEW_PORT_SELECT, 0}),
+        SwitchCase{"unknownFromPortSelect", START_HEIGHT, 0, 7, true, SWITCH_NEW_PORT_SELECT, 0, 96},
+        SwitchCase{"unknownOnDevicePage", START_HEIGHT + 402, 2, 255, false, SWITCH_NOTHING, 0, 96},
+        // Scaled, the boundary means the same page: 450 at 144 DPI.
+        SwitchCase{"scaledPortSelect", 449, 0, 52, true, SWITCH_NEW_DEVICE_PAGE, IDD_BASIC_READER, 144},
+        SwitchCase{"scaledDevicePage", 450, 52, 52, false, SWITCH_REINIT_CURRENT, 0, 144},
+        SwitchCase{"negativeType", START_HEIGHT, 0, -1, true, SWITCH_NEW_PORT_SELECT, 0, 96}),
     [](const ::testing::TestParamInfo<SwitchCase>& info) { return std::string(info.param.name); });
 
 TEST(PageTable, GrowthKeepsTheWindowAboutCentred) {
@@ -68,12 +71,55 @@ TEST(PageTable, ReplacementsFollowTheTable) {
     const PageTableEntry* shown = nullptr;
     for (int32_t type : {52, 1, 3, 2, 52}) {
         const PageTableEntry* next = FindPageForType(type);
-        const WindowChange change = ChangeForPage(shown, *next);
+        const WindowChange change = ChangeForPage(shown, *next, 96);
         top -= change.topMovedUp;
         height += change.heightAdded;
         EXPECT_EQ(height, START_HEIGHT + next->heightAdded) << type;
         EXPECT_EQ(top, -next->topMovedUp) << type;
         shown = next;
+    }
+}
+
+// MulDiv's rounding: half away from zero.
+TEST(DisplayScale, FiguresFollowTheDpi) {
+    const struct { int pixels, dpi, scaled; } cases[] = {
+        {582, 96, 582}, {190, 96, 190}, {149, 144, 224}, {541, 144, 812}, {270, 120, 338},
+        {11, 144, 17}, {17, 144, 26}, {300, 192, 600}, {-3, 144, -5}, {0, 144, 0}};
+    for (const auto& c : cases) EXPECT_EQ(ScaleToDpi(c.pixels, c.dpi), c.scaled) << c.pixels << "@" << c.dpi;
+    const PageGrowth growth = ScaledGrowth(*FindPageForType(1), 144);
+    EXPECT_EQ(growth.heightAdded, 812);
+    EXPECT_EQ(growth.topMovedUp, 405);
+    for (int dpi : {96, 120, 144, 168, 192, 240})
+        EXPECT_EQ(NearestImageScale(dpi), dpi <= 120 ? 100 : dpi <= 168 ? 150 : 200) << dpi;
+    EXPECT_EQ(ScaleImageToDpi(39, 150, 144), 39);  // drawn for the scale: copied as it is
+    EXPECT_EQ(ScaleImageToDpi(26, 100, 120), 33);
+    EXPECT_EQ(ScaleImageToDpi(41, 150, 168), 48);
+}
+
+TEST(DisplayScale, GrownWindowStaysInTheWorkArea) {
+    const struct { int top, height, workTop, workBottom, kept; } cases[] = {
+        {417 - 270, 731, 0, 1024, 147},  // fits: unchanged
+        {-80, 731, 0, 728, 0},           // top above the screen on 1366 x 768: moved down
+        {300, 600, 0, 728, 128},         // bottom below the taskbar: moved up
+        {-200, 900, 40, 560, 40},        // taller than the work area: title bar kept visible
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(KeepTopInWorkArea(c.top, c.height, c.workTop, c.workBottom), c.kept) << c.top;
+}
+
+TEST(DisplayScale, LabelsAreDrawnOnOneLineAndWidenedWhereCut) {
+    const struct { int text, width, colonHalf, free; bool oneLine; int kept; } cases[] = {
+        {104, 112, 0, 50, false, 112},   // fits
+        {172, 168, 10, 0, true, 168},    // only the colon's blank half is cut
+        {172, 168, 10, 40, true, 168},
+        {440, 432, 0, 100, true, 440},   // the warning widens into the group box
+        {440, 432, 0, 5, true, 437},     // as far as there is room
+        {150, 140, 6, 0, true, 140},     // cut, no room: one line all the same
+    };
+    for (const auto& c : cases) {
+        const LabelFit fit = FitLabel(c.text, c.width, c.colonHalf, c.free);
+        EXPECT_EQ(fit.oneLine, c.oneLine) << c.text;
+        EXPECT_EQ(fit.width, c.kept) << c.text;
     }
 }
 

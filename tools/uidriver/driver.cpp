@@ -50,6 +50,10 @@ struct FindTop {
     HWND found;
 };
 
+// The driver reads the program's windows in real pixels: a DPI-unaware
+// process would see them scaled to 96 DPI.
+static const BOOL g_dpiAware = SetProcessDPIAware();
+
 static BOOL CALLBACK FindTopProc(HWND window, LPARAM param) {
     FindTop* find = reinterpret_cast<FindTop*>(param);
     DWORD pid = 0;

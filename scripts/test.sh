@@ -191,7 +191,7 @@ if configure_and_build build/win "" -- -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw
 fi
 
 step "32-bit Windows: unit tests and one identification through Wine"
-WIN32_TARGETS=(protocol_tests forms_tests document_tests sim_tests app_tests e2e_tests)
+WIN32_TARGETS=(protocol_tests forms_tests document_tests serial_tests fake_driver_tests sim_tests app_tests e2e_tests)
 if configure_and_build build/win32 "${WIN32_TARGETS[*]}" -- -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-i686.cmake"; then
   if [ -n "$WINE_READY" ] || wine_env; then
     run_ctest win32 build/win32 -LE e2e -E '_NOT_BUILT$' -j "$JOBS"  # only these targets are built

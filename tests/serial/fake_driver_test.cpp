@@ -211,9 +211,12 @@ BOOL WINAPI FakeCancelIoEx(HANDLE, LPOVERLAPPED ov) {
     return TRUE;
 }
 
+BOOL WINAPI FakeSetupComm(HANDLE, DWORD, DWORD) { return TRUE; }
+BOOL WINAPI FakeSetCommTimeouts(HANDLE, LPCOMMTIMEOUTS) { return TRUE; }
+
 const CommApi FAKE_API = {
     FakeCreateFile, FakeCloseHandle,     FakeGetCommState, FakeSetCommState,   FakeSetCommMask,
-    [](HANDLE, DWORD, DWORD) -> BOOL { return TRUE; }, [](HANDLE, LPCOMMTIMEOUTS) -> BOOL { return TRUE; },
+    FakeSetupComm,  FakeSetCommTimeouts,
     FakePurgeComm,    FakeClearCommError, FakeWaitCommEvent,
     FakeReadFile,   FakeWriteFile,       FakeGetOverlappedResult, FakeCancelIoEx,
 };

@@ -420,8 +420,12 @@ bool ParseSetting(const std::string& assignment, Overlay* out, InputError* error
     FieldValue parsed;
     if (!ParseValue(def, value, "--set", &parsed, error)) return false;
     parsed.fromCommandLine = true;
-    Remember(out, id, parsed);
-    return CheckFieldsForType(*out, out->deviceType, error);
+    // A refused value leaves the overlay as it was.
+    Overlay next = *out;
+    Remember(&next, id, parsed);
+    if (!CheckFieldsForType(next, next.deviceType, error)) return false;
+    *out = next;
+    return true;
 }
 
 bool CheckFieldsForType(const Overlay& overlay, int deviceType, InputError* error) {

@@ -3,10 +3,12 @@
 #   1. native build + ctest                      (build/native)
 #   2. native build with ASan+UBSan + ctest      (build/asan)
 #   3. libFuzzer runs of every harness           (build/fuzz, scripts/fuzz.sh)
-#   4. Windows cross build + ctest through Wine  (build/win)
+#   4. Windows cross build + ctest through Wine  (build/win), then a
+#      20-cycle soak of the window program         (scripts/soak.sh)
 # Every step runs even when an earlier one failed. The last line is
 # "N passed, N failed": ctest results summed over the runs, plus one per
-# fuzz harness, plus one failure per build that did not complete.
+# fuzz harness and one for the soak, plus one failure per build that did
+# not complete.
 # Settings: TAV_FUZZ_SECONDS (default 60, shared among the harnesses), TAV_JOBS (default nproc),
 # TAV_TEST_TIMEOUT per test in seconds (default 300).
 set -uo pipefail
@@ -168,6 +170,8 @@ if configure_and_build build/win "" -- -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw
   if wine_env; then
     run_ctest win build/win -LE e2e -j "$JOBS"
     run_ctest win-e2e build/win -L e2e -j 1
+    step "soak of the window program, 20 cycles (scripts/soak.sh)"
+    if "$ROOT/scripts/soak.sh" 20; then PASSED=$((PASSED + 1)); else note_failure "soak (scripts/soak.sh 20)"; fi
   else
     note_failure "Wine environment"
   fi

@@ -2,8 +2,10 @@
 # Runs every libFuzzer harness tests/fuzz/<name>_fuzz.cpp in turn, each
 # from its seeds (tests/fuzz/corpus/<name>_fuzz/, the regression cases
 # included) and the corpus it grew before (build/fuzz/corpus/<name>_fuzz/,
-# kept between runs). A failing input is saved as build/fuzz/crash-*;
-# the harness given that file alone reproduces it.
+# kept between runs), with its dictionary <name>_fuzz.dict and libFuzzer
+# options <name>_fuzz.options when tests/fuzz has them. A failing input
+# is saved as build/fuzz/crash-*; the harness given that file alone
+# reproduces it.
 #
 #   scripts/fuzz.sh [MINUTES] [TARGET...]   MINUTES per target (default 10)
 #
@@ -46,6 +48,8 @@ for t in "${TARGETS[@]}"; do
   mkdir -p "$corpus"
   args=(-print_final_stats=1 -timeout=10 -artifact_prefix="$OUT/" "${LIMIT[@]}")
   [ -f "tests/fuzz/$t.dict" ] && args+=(-dict="tests/fuzz/$t.dict")
+  # shellcheck disable=SC2207  # options of the harness, one word each
+  [ -f "tests/fuzz/$t.options" ] && args+=($(cat "tests/fuzz/$t.options"))
   start=$(date +%s)
   "$OUT/tests/fuzz/$t" "${args[@]}" "$corpus" $([ -d "$seeds" ] && echo "$seeds") >"$log" 2>&1
   rc=$?

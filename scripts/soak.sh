@@ -58,7 +58,7 @@ WATCHER=$!
 
 export TAV_SOAK_SYNC="Z:${SYNC//\//\\}"
 start=$(date +%s)
-wine "$WIN/tools/soak_window.exe" "$CYCLES" "$PAGE_TYPE" </dev/null 2>&1 | tr -d "\r" | grep -v "cannot be preloaded (wrong ELF class"
+wine "$WIN/tools/soak_window.exe" "$CYCLES" "$PAGE_TYPE" </dev/null 2>&1 | sed -u -e "s/\r$//" -e "/cannot be preloaded/d"
 rc=${PIPESTATUS[0]}
 echo "soak wall time: $(($(date +%s) - start)) s"
 exit "$rc"

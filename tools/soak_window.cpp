@@ -302,7 +302,8 @@ private:
         if (!timesOut) return true;  // the reply still comes through: the caller's reopening checks it
         const std::string ctl = EnvOr("TAV_RIG_CTL", "");
         std::string error;
-        Click(Item(page_, IDC_PORT_BUTTON));
+        // Unplugged once the port is open and the query out, while the program waits.
+        if (!PortButton(L"关闭串口")) return Fail(cycle, fault + ": the port did not open"), false;
         if (unplug && !RigSetCable(ctl, "A", false, 3000, &error)) return Fail(cycle, "unplug: " + error), false;
         const std::wstring answer = Answer(WAIT_MS);
         const bool closed = WaitFor([&] { return ItemText(page_, IDC_PORT_BUTTON) == L"打开串口"; }, WAIT_MS);

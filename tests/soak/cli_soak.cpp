@@ -144,6 +144,7 @@ int main(int argc, char** argv) {
         for (int i = 0; i < readers; ++i) {
             Reader& r = bench[i];
             SimRunnerUpdate(r.runner, [](SimReader* s) { s->fault = SimFaultPlan{SIM_FAULT_NONE, 0, 0, -1}; });
+            SimRunnerClearFrames(r.runner);  // the readers' own log is no part of the tool's memory
             const int expected = FAULTS[drawn[i]].exitCode;
             ++counts[results[i].exitCode >= 0 && results[i].exitCode <= 8 ? results[i].exitCode : 1];
             slowest = std::max(slowest, took[i]);

@@ -2,6 +2,7 @@
 // overlay on the reader's values, and the check after a write.
 #include "document/fields.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -339,11 +340,22 @@ bool ParseDocument(const std::string& text, const std::string& source, Overlay* 
     Json doc;
     try {
         doc = Json::parse(text);
-    } catch (const Json::parse_error& e) {
+    } catch (const Json::exception& e) {
         // "[json.exception.parse_error.101] parse error at line 3, ..." without the tag.
         std::string why = e.what();
         const size_t tag = why.find("] ");
         if (tag != std::string::npos) why = why.substr(tag + 2);
+        // A number too large for any type ("1E400") is refused without a
+        // place: give the line and column of the number it quotes.
+        const size_t quote = why.find(" parsing '");
+        if (e.id == 406 && quote != std::string::npos && why.back() == '\'') {
+            const size_t at = text.find(why.substr(quote + 10, why.size() - quote - 11));
+            if (at != std::string::npos) {
+                const size_t lineStart = text.rfind('\n', at);
+                why = "at line " + Decimal(1 + std::count(text.begin(), text.begin() + at, '\n')) + ", column " +
+                      Decimal(lineStart == std::string::npos ? at + 1 : at - lineStart) + ": " + why;
+            }
+        }
         return Fail(error, INPUT_MALFORMED, source + ": not valid JSON: " + why);
     }
     if (!doc.is_object()) return Fail(error, INPUT_MALFORMED, source + ": expected a JSON object");

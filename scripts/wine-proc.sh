@@ -2,10 +2,12 @@
 # side: finding its process in our prefix, and what /proc says about it.
 
 # The Linux process of a Windows program NAME (a regular expression, such
-# as 'tavrolin\.exe') running in $WINEPREFIX.
+# as 'tavrolin\.exe') running in $WINEPREFIX: the one whose first argument
+# names it, not the start.exe that `wine PATH` may leave waiting for it.
 find_wine_process() {
   local pid
   for pid in $(pgrep -f "$1"); do
+    { tr '\0' '\n' <"/proc/$pid/cmdline" | head -n 1 | grep -q "$1"; } 2>/dev/null || continue
     if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX"; then
       echo "$pid"; return 0
     fi

@@ -8,8 +8,9 @@
 // split, two replies, cable unplugged during the wait) and must end in
 // its expected message and recover.
 //
-// Every 20 cycles it takes the program's resource figures from outside:
-// handles, GDI and USER objects (GetGuiResources), private bytes. Where
+// Every 20 cycles (10 in a run shorter than 40) it takes the program's
+// resource figures from outside: handles, GDI and USER objects
+// (GetGuiResources), private bytes. Where
 // the platform does not give them (Wine 8: GetGuiResources fails, the
 // handle count and private bytes read 0) it counts GDI objects in the
 // program's GDI handle table, USER objects as its windows, and takes the
@@ -17,7 +18,7 @@
 // the Linux side for the process's threads, descriptors and RssAnon (it
 // writes SYNC/cycle-N and waits for SYNC/cycle-N.done holding the three).
 // It passes when every cycle and fault went as expected and no figure
-// grew from cycle 20 to the last by more than its tolerance.
+// grew from the first sample to the last by more than its tolerance.
 //
 //   soak_window [CYCLES] [PAGE_TYPE]   (defaults 200 and 1; needs the rig)
 //
@@ -338,12 +339,12 @@ int main(int argc, char** argv) {
     const DWORD started = GetTickCount();
     for (int cycle = 1; cycle <= cycles && failures < 5; ++cycle) {
         soak.Cycle(cycle);
-        if (cycle % 20 == 0 || cycle == cycles) {
+        if (cycle % (cycles < 40 ? 10 : 20) == 0 || cycle == cycles) {
             samples.push_back(TakeSample(cycle, soak.App()));
             PrintSample(samples.back());
         }
     }
-    // Growth from the sample at cycle 20 (the program settled) to the last.
+    // Growth from the first sample (the program settled) to the last.
     const Sample& first = samples.front();
     const Sample& last = samples.back();
     for (int f = 0; f < FIGURE_COUNT && samples.size() > 1; ++f) {

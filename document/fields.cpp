@@ -155,6 +155,13 @@ bool Fail(InputError* error, int code, const std::string& message) {
     return false;
 }
 
+// A text from the input, as a JSON string: quoted, with line breaks and
+// other control characters escaped, so that a message stays one line and
+// puts nothing raw on the terminal.
+std::string Quoted(const std::string& text) {
+    return Json(text).dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
 std::string KindHint(FieldKind kind) {
     switch (kind) {
     case KIND_CONNECT_MODE: return "0 (wait for the platform) or 1 (connect to the platform)";
@@ -230,7 +237,7 @@ bool ParseValue(const FieldDef& def, const Json& value, const std::string& where
         if (text.empty()) {
             v.addressBlank = true;
         } else if (!ParseDottedAddress(text, &v.address)) {
-            return Fail(error, INPUT_MALFORMED, wrongKind + ", not \"" + text + "\"");
+            return Fail(error, INPUT_MALFORMED, wrongKind + ", not " + Quoted(text));
         }
         break;
     }
@@ -364,8 +371,8 @@ bool ParseDocument(const std::string& text, const std::string& source, Overlay* 
         if (key != "formatVersion" && key != "deviceType" && key != "fields" &&
             key != "firmwareVersion" && key != "protocolVersion")
             return Fail(error, INPUT_MALFORMED,
-                        source + ": unknown key \"" + key +
-                            "\" (expected formatVersion, deviceType, fields, firmwareVersion, protocolVersion)");
+                        source + ": unknown key " + Quoted(key) +
+                            " (expected formatVersion, deviceType, fields, firmwareVersion, protocolVersion)");
     }
     if (!doc.contains("formatVersion") || !doc["formatVersion"].is_number_integer())
         return Fail(error, INPUT_MALFORMED, source + ": formatVersion missing or not a number");
@@ -388,7 +395,7 @@ bool ParseDocument(const std::string& text, const std::string& source, Overlay* 
     for (auto it = fields.begin(); it != fields.end(); ++it) {
         const FieldId id = FieldByName(it.key());
         if (id == FIELD_COUNT)
-            return Fail(error, INPUT_MALFORMED, source + ": unknown field \"" + it.key() + "\"");
+            return Fail(error, INPUT_MALFORMED, source + ": unknown field " + Quoted(it.key()));
         if (!TypeHasField(result.deviceType, id))
             return Fail(error, INPUT_MALFORMED,
                         source + ": a " + DeviceTypeName(result.deviceType) + " (type " + Decimal(type) +
@@ -404,12 +411,12 @@ bool ParseDocument(const std::string& text, const std::string& source, Overlay* 
 bool ParseSetting(const std::string& assignment, Overlay* out, InputError* error) {
     const size_t eq = assignment.find('=');
     if (eq == std::string::npos || eq == 0)
-        return Fail(error, INPUT_MALFORMED, "--set " + assignment + ": expected NAME=VALUE");
+        return Fail(error, INPUT_MALFORMED, "--set " + Quoted(assignment) + ": expected NAME=VALUE");
     const std::string name = assignment.substr(0, eq);
     const std::string text = assignment.substr(eq + 1);
     const FieldId id = FieldByName(name);
     const std::string where = "--set " + name;
-    if (id == FIELD_COUNT) return Fail(error, INPUT_MALFORMED, where + ": unknown field \"" + name + "\"");
+    if (id == FIELD_COUNT) return Fail(error, INPUT_MALFORMED, "--set: unknown field " + Quoted(name));
     const FieldDef& def = FIELDS[id];
 
     // The command line's text as the JSON value of the field's kind.
@@ -425,7 +432,7 @@ bool ParseSetting(const std::string& assignment, Overlay* out, InputError* error
         break;
     default:
         if (!StrictInteger(text, &number))
-            return Fail(error, INPUT_MALFORMED, where + " must be " + KindHint(def.kind) + ", not \"" + text + "\"");
+            return Fail(error, INPUT_MALFORMED, where + " must be " + KindHint(def.kind) + ", not " + Quoted(text));
         value = static_cast<int64_t>(number);
         break;
     }

@@ -52,9 +52,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             CHECK(error.exitCode == INPUT_MALFORMED || error.exitCode == INPUT_REFUSED);
             CHECK(error.message.rfind("--set", 0) == 0 || error.message.find(" has no field ") != std::string::npos);
             CHECK(error.message.find('\n') == std::string::npos && overlay.order == before.order);
-            const FieldId id = eq == std::string::npos ? FIELD_COUNT : FieldByName(assignment.substr(0, eq));
-            CHECK(error.message.find(id == FIELD_COUNT ? assignment.substr(0, eq) : FieldDefinition(id).name) !=
-                  std::string::npos);
+            // The field by its name, or what was given quoted as a JSON string.
+            const bool named = eq != std::string::npos && eq > 0;
+            const FieldId id = named ? FieldByName(assignment.substr(0, eq)) : FIELD_COUNT;
+            const std::string given = nlohmann::ordered_json(named ? assignment.substr(0, eq) : assignment)
+                                          .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+            CHECK(error.message.find(id == FIELD_COUNT ? given : FieldDefinition(id).name) != std::string::npos);
             return 0;
         }
         const FieldId id = FieldByName(assignment.substr(0, eq));

@@ -180,6 +180,7 @@ public:
     }
 
     bool Start(int pageType) {
+        pageType_ = pageType;
         SimReader reader;
         SimInit(&reader, pageType);
         SimRunnerOptions options;
@@ -220,6 +221,10 @@ public:
         const bool byId = Item(page_, IDC_CONNECT_MODE) != nullptr && ComboSelection(Item(page_, IDC_CONNECT_MODE)) == 0;
         const std::wstring nameOrId = byId ? std::to_wstring(7000 + cycle) : L"soak-" + std::to_wstring(cycle);
         SetText(Item(page_, IDC_NAME_OR_ID), nameOrId);
+        // The WiFi page refuses an empty network name or password, which
+        // readers of other types report: the user fills them in.
+        for (int id : {IDC_WIFI_SSID, IDC_WIFI_PASSWORD})
+            if (Item(page_, id) != nullptr && ItemText(page_, id).empty()) SetText(Item(page_, id), L"soak-wifi");
         const std::wstring ipText = Text(Item(page_, IDC_IP_ADDRESS));
         SimRunnerClearFrames(runner_);
         Click(Item(page_, IDC_APPLY));
@@ -243,7 +248,12 @@ public:
         if (cycle % 5 == 0 && !Fault(cycle, FAULTS[(cycle / 5 - 1) % 6])) return;
         if (!PortButton(L"关闭串口") || !Ready()) return Fail(cycle, "not identified after reopening" + State());
         SetFault("none");
-        if (Text(Item(page_, IDC_IP_ADDRESS)) != ipText || ItemText(page_, IDC_NAME_OR_ID) != nameOrId)
+        // A reader's reply carries the device ID only where its type keeps
+        // it: the WiFi page's ID lies past the end of a short reply.
+        const size_t idEnd = (pageType_ == DEVICE_TYPE_WIFI ? DI_WIFI_DEVICE_ID : DI_DEVICE_ID) + 4;
+        const bool idReported = idEnd <= (type == DEVICE_TYPE_WIFI ? DEVICE_INFO_WIFI_SIZE : DEVICE_INFO_SHORT_SIZE);
+        if (Text(Item(page_, IDC_IP_ADDRESS)) != ipText ||
+            ((!byId || idReported) && ItemText(page_, IDC_NAME_OR_ID) != nameOrId))
             return Fail(cycle, "the page shows " + Narrow(Text(Item(page_, IDC_IP_ADDRESS))) + " " +
                                    Narrow(ItemText(page_, IDC_NAME_OR_ID)) + " after reopening");
         if (FindMessageBox(app_) != nullptr) Fail(cycle, "a message is up: " + Narrow(AnswerMessageBox(app_, 100)));
@@ -321,6 +331,7 @@ private:
     AppProcess app_;
     SimRunner* runner_ = nullptr;
     HWND page_ = nullptr;
+    int pageType_ = 0;
 };
 
 }  // namespace

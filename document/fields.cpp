@@ -2,6 +2,7 @@
 // overlay on the reader's values, and the check after a write.
 #include "document/fields.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -154,6 +155,13 @@ bool Fail(InputError* error, int code, const std::string& message) {
     return false;
 }
 
+// A text from the input, as a JSON string: quoted, with line breaks and
+// other control characters escaped, so that a message stays one line and
+// puts nothing raw on the terminal.
+std::string Quoted(const std::string& text) {
+    return Json(text).dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
 std::string KindHint(FieldKind kind) {
     switch (kind) {
     case KIND_CONNECT_MODE: return "0 (wait for the platform) or 1 (connect to the platform)";
@@ -229,7 +237,7 @@ bool ParseValue(const FieldDef& def, const Json& value, const std::string& where
         if (text.empty()) {
             v.addressBlank = true;
         } else if (!ParseDottedAddress(text, &v.address)) {
-            return Fail(error, INPUT_MALFORMED, wrongKind + ", not \"" + text + "\"");
+            return Fail(error, INPUT_MALFORMED, wrongKind + ", not " + Quoted(text));
         }
         break;
     }
@@ -339,11 +347,22 @@ bool ParseDocument(const std::string& text, const std::string& source, Overlay* 
     Json doc;
     try {
         doc = Json::parse(text);
-    } catch (const Json::parse_error& e) {
+    } catch (const Json::exception& e) {
         // "[json.exception.parse_error.101] parse error at line 3, ..." without the tag.
         std::string why = e.what();
         const size_t tag = why.find("] ");
         if (tag != std::string::npos) why = why.substr(tag + 2);
+        // A number too large for any type ("1E400") is refused without a
+        // place: give the line and column of the number it quotes.
+        const size_t quote = why.find(" parsing '");
+        if (e.id == 406 && quote != std::string::npos && why.back() == '\'') {
+            const size_t at = text.find(why.substr(quote + 10, why.size() - quote - 11));
+            if (at != std::string::npos) {
+                const size_t lineStart = text.rfind('\n', at);
+                why = "at line " + Decimal(1 + std::count(text.begin(), text.begin() + at, '\n')) + ", column " +
+                      Decimal(lineStart == std::string::npos ? at + 1 : at - lineStart) + ": " + why;
+            }
+        }
         return Fail(error, INPUT_MALFORMED, source + ": not valid JSON: " + why);
     }
     if (!doc.is_object()) return Fail(error, INPUT_MALFORMED, source + ": expected a JSON object");
@@ -352,8 +371,8 @@ bool ParseDocument(const std::string& text, const std::string& source, Overlay* 
         if (key != "formatVersion" && key != "deviceType" && key != "fields" &&
             key != "firmwareVersion" && key != "protocolVersion")
             return Fail(error, INPUT_MALFORMED,
-                        source + ": unknown key \"" + key +
-                            "\" (expected formatVersion, deviceType, fields, firmwareVersion, protocolVersion)");
+                        source + ": unknown key " + Quoted(key) +
+                            " (expected formatVersion, deviceType, fields, firmwareVersion, protocolVersion)");
     }
     if (!doc.contains("formatVersion") || !doc["formatVersion"].is_number_integer())
         return Fail(error, INPUT_MALFORMED, source + ": formatVersion missing or not a number");
@@ -376,7 +395,7 @@ bool ParseDocument(const std::string& text, const std::string& source, Overlay* 
     for (auto it = fields.begin(); it != fields.end(); ++it) {
         const FieldId id = FieldByName(it.key());
         if (id == FIELD_COUNT)
-            return Fail(error, INPUT_MALFORMED, source + ": unknown field \"" + it.key() + "\"");
+            return Fail(error, INPUT_MALFORMED, source + ": unknown field " + Quoted(it.key()));
         if (!TypeHasField(result.deviceType, id))
             return Fail(error, INPUT_MALFORMED,
                         source + ": a " + DeviceTypeName(result.deviceType) + " (type " + Decimal(type) +
@@ -406,7 +425,7 @@ bool ParseFieldText(FieldId id, const std::string& text, const std::string& wher
     default:
         if (!StrictInteger(text, &number))
             return Fail(error, INPUT_MALFORMED,
-                        where + ": " + def.name + " must be " + KindHint(def.kind) + ", not \"" + text + "\"");
+                        where + ": " + def.name + " must be " + KindHint(def.kind) + ", not " + Quoted(text));
         value = static_cast<int64_t>(number);
         break;
     }
@@ -416,15 +435,19 @@ bool ParseFieldText(FieldId id, const std::string& text, const std::string& wher
 bool ParseSetting(const std::string& assignment, Overlay* out, InputError* error) {
     const size_t eq = assignment.find('=');
     if (eq == std::string::npos || eq == 0)
-        return Fail(error, INPUT_MALFORMED, "--set " + assignment + ": expected NAME=VALUE");
+        return Fail(error, INPUT_MALFORMED, "--set " + Quoted(assignment) + ": expected NAME=VALUE");
     const std::string name = assignment.substr(0, eq);
     const FieldId id = FieldByName(name);
-    if (id == FIELD_COUNT) return Fail(error, INPUT_MALFORMED, "--set " + name + ": unknown field \"" + name + "\"");
+    if (id == FIELD_COUNT) return Fail(error, INPUT_MALFORMED, "--set: unknown field " + Quoted(name));
     FieldValue parsed;
     if (!ParseFieldText(id, assignment.substr(eq + 1), "--set", &parsed, error)) return false;
     parsed.fromCommandLine = true;
-    Remember(out, id, parsed);
-    return CheckFieldsForType(*out, out->deviceType, error);
+    // A refused value leaves the overlay as it was.
+    Overlay next = *out;
+    Remember(&next, id, parsed);
+    if (!CheckFieldsForType(next, next.deviceType, error)) return false;
+    *out = next;
+    return true;
 }
 
 void LayerOverlay(Overlay* under, const Overlay& over) {

@@ -2,15 +2,17 @@
 # Builds and tests everything, from a fresh Debian machine on:
 #   1. native build + ctest                      (build/native)
 #   2. native build with ASan+UBSan + ctest      (build/asan)
-#   3. libFuzzer run of the protocol harness     (build/fuzz)
-#   4. Windows cross build + ctest through Wine  (build/win), and a check
-#      of the release archive made from that build
+#   3. libFuzzer runs of every harness           (build/fuzz, scripts/fuzz.sh)
+#   4. Windows cross build + ctest through Wine  (build/win), a 20-cycle
+#      soak of the window program (scripts/soak.sh) and a check of the
+#      release archive made from that build
 #   5. 32-bit Windows build of the unit tests and one identification end
 #      to end, run through Wine                  (build/win32)
 # Every step runs even when an earlier one failed. The last line is
 # "N passed, N failed": ctest results summed over the runs, plus one per
-# fuzz run, plus one failure per build that did not complete.
-# Settings: TAV_FUZZ_SECONDS (default 60), TAV_JOBS (default nproc),
+# fuzz harness and one for the soak, plus one failure per build that did
+# not complete.
+# Settings: TAV_FUZZ_SECONDS (default 60, shared among the harnesses), TAV_JOBS (default nproc),
 # TAV_TEST_TIMEOUT per test in seconds (default 300).
 set -uo pipefail
 
@@ -156,18 +158,16 @@ if configure_and_build build/asan "" -- -DTAV_SANITIZE=ON; then
   run_ctest asan build/asan -j "$JOBS"
 fi
 
-step "fuzzing the protocol core for ${FUZZ_SECONDS}s"
-if CC=clang-14 CXX=clang++-14 configure_and_build build/fuzz protocol_fuzz -- -DTAV_FUZZ=ON; then
-  mkdir -p build/fuzz/corpus
-  fuzz_log=build/fuzz/fuzz.log
-  # A failing input is written as build/fuzz/crash-*.
-  build/fuzz/tests/fuzz/protocol_fuzz -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 \
-    -artifact_prefix=build/fuzz/ build/fuzz/corpus >"$fuzz_log" 2>&1
-  fuzz_rc=$?
-  tail -n 15 "$fuzz_log"
-  execs=$(grep -E '^stat::number_of_executed_units' "$fuzz_log" | awk '{print $2}')
-  echo "fuzz executions: ${execs:-unknown}"
-  if [ "$fuzz_rc" -eq 0 ]; then PASSED=$((PASSED + 1)); else note_failure "fuzz (exit $fuzz_rc, see $fuzz_log)"; fi
+step "fuzzing: ${FUZZ_SECONDS}s shared among the harnesses"
+# One line per harness with its executions; a failing input is saved as build/fuzz/crash-*.
+TAV_FUZZ_TOTAL_SECONDS=$FUZZ_SECONDS TAV_JOBS=$JOBS "$ROOT/scripts/fuzz.sh" 2>&1 | tee build/fuzz.log
+fuzz_summary=$(grep -E '^fuzz: [0-9]+ passed, [0-9]+ failed' build/fuzz.log | tail -1)
+if [ -n "$fuzz_summary" ]; then
+  PASSED=$((PASSED + $(awk '{print $2}' <<<"$fuzz_summary")))
+  fuzz_failed=$(awk '{print $4}' <<<"$fuzz_summary")
+  [ "$fuzz_failed" -gt 0 ] && { FAILED=$((FAILED + fuzz_failed)); FAILURES+=("fuzz: $fuzz_failed failed (build/fuzz/*.log)"); }
+else
+  note_failure "fuzz (see build/fuzz.log)"
 fi
 
 step "Windows build and tests through Wine"
@@ -177,6 +177,8 @@ if configure_and_build build/win "" -- -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw
     WINE_READY=1
     run_ctest win build/win -LE e2e -j "$JOBS"
     run_ctest win-e2e build/win -L e2e -j 1
+    step "soak of the window program, 20 cycles (scripts/soak.sh)"
+    if "$ROOT/scripts/soak.sh" 20; then PASSED=$((PASSED + 1)); else note_failure "soak (scripts/soak.sh 20)"; fi
   else
     note_failure "Wine environment"
   fi

@@ -21,6 +21,7 @@ TEST(Document, BadDocumentsAreRefusedWithTheirExitCodeOnOneLine) {
     const struct { std::string text; int exitCode; const char* says; } cases[] = {
         {"", INPUT_MALFORMED, "not valid JSON"},
         {HEAD + R"({"deviceName": "x")", INPUT_MALFORMED, "not valid JSON"},
+        {HEAD + R"({"platformPort": 1E400}})", INPUT_MALFORMED, "at line 1, column 66: number overflow"},
         {R"({"formatVersion": 1, "deviceType": 9, "fields": {}})", INPUT_MALFORMED, "not a reader type"},
         {HEAD + R"({"deviceNmae": "x"}})", INPUT_MALFORMED, "unknown field \"deviceNmae\""},
         {HEAD + R"({"wifiSsid": "x"}})", INPUT_MALFORMED, "has no field wifiSsid"},

@@ -79,9 +79,11 @@ static bool Spawn(std::wstring commandLine, PROCESS_INFORMATION* process) {
                           process) != FALSE;
 }
 
+std::string AppExe() { return EnvOr("TAV_APP_EXE", TAV_APP_EXE); }
+
 bool StartApp(AppProcess* app, const std::vector<std::pair<std::wstring, std::wstring>>& env, int timeoutMs) {
     StopApp(app);
-    const std::string program = EnvOr("TAV_APP_EXE", TAV_APP_EXE);
+    const std::string program = AppExe();
     if (env.empty()) {
         // A unix path from the build as Wine's DOS path: /work/x -> Z:\work\x.
         std::string path = program[0] == '/' ? "Z:" + program : program;

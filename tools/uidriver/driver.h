@@ -22,6 +22,8 @@ struct AppProcess {
 bool StartApp(AppProcess* app, const std::vector<std::pair<std::wstring, std::wstring>>& env = {},
               int timeoutMs = 20000);
 void StopApp(AppProcess* app);
+// The program's path: TAV_APP_EXE, else the one built.
+std::string AppExe();
 bool AppRunning(const AppProcess& app);
 
 // Polls pred every 10 ms until it holds or timeoutMs has passed.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Soak of tavrolin.exe under Wine against the simulated reader:
 #
-#   scripts/soak.sh [CYCLES] [PAGE_TYPE]   (defaults 200 and 1)
+#   scripts/soak.sh [CYCLES] [PAGE_TYPE] [one-type]   (defaults 200 and 1; one-type:
+#   every reader of PAGE_TYPE, the page never replaced)
 #
 # tools/soak_window.cpp drives the program (what a cycle does, its faults
 # and the tolerances are described there); this script builds it, brings
@@ -15,6 +16,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
 CYCLES=${1:-200}
 PAGE_TYPE=${2:-1}
+ONE_TYPE=${3:-}
 WIN=$ROOT/build/win
 # shellcheck source=scripts/wine-proc.sh
 source "$ROOT/scripts/wine-proc.sh"
@@ -58,7 +60,7 @@ WATCHER=$!
 
 export TAV_SOAK_SYNC="Z:${SYNC//\//\\}"
 start=$(date +%s)
-wine "$WIN/tools/soak_window.exe" "$CYCLES" "$PAGE_TYPE" </dev/null 2>&1 | sed -u -e "s/\r$//" -e "/cannot be preloaded/d"
+wine "$WIN/tools/soak_window.exe" "$CYCLES" "$PAGE_TYPE" $ONE_TYPE </dev/null 2>&1 | sed -u -e "s/\r$//" -e "/cannot be preloaded/d"
 rc=${PIPESTATUS[0]}
 echo "soak wall time: $(($(date +%s) - start)) s"
 exit "$rc"

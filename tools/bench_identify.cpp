@@ -166,9 +166,6 @@ int main(int argc, char** argv) {
                 replySentWallMs = WallMsOfDay();
             }
         };
-}
-
-
         std::string error;
         SimRunner* runner = SimRunnerStart(options, reader, &error);
         if (runner == nullptr) {

@@ -1,5 +1,7 @@
 #include "cli/audit_log.h"
 
+#include "document/fields.h"
+
 #include <ctime>
 
 #ifdef _WIN32
@@ -26,13 +28,11 @@ bool ReadRecord(const std::string& line, AuditRecord* out, std::string* why, siz
     *column = 1;
     why->clear();
     Json doc;
-    try {
-        doc = Json::parse(line);
-    } catch (const Json::parse_error& e) {
-        std::string text = e.what();
-        const size_t tag = text.find("] ");
-        *why = "not valid JSON: " + (tag == std::string::npos ? text : text.substr(tag + 2));
-        *column = e.byte > 0 ? e.byte : 1;
+    std::string reason;
+    size_t byte = 0;
+    if (!ParseJsonText(line, &doc, &reason, &byte)) {
+        *why = "not valid JSON: " + reason;
+        *column = byte > 0 ? byte : 1;
         return false;
     }
     if (!doc.is_object()) {

@@ -343,28 +343,41 @@ bool ParseDottedAddress(const std::string& text, uint32_t* address) {
     return true;
 }
 
-bool ParseDocument(const std::string& text, const std::string& source, Overlay* out, InputError* error) {
-    Json doc;
+bool ParseJsonText(const std::string& text, Json* out, std::string* why, size_t* byte) {
+    if (byte != nullptr) *byte = 0;
     try {
-        doc = Json::parse(text);
+        *out = Json::parse(text);
+        return true;
     } catch (const Json::exception& e) {
         // "[json.exception.parse_error.101] parse error at line 3, ..." without the tag.
-        std::string why = e.what();
-        const size_t tag = why.find("] ");
-        if (tag != std::string::npos) why = why.substr(tag + 2);
+        *why = e.what();
+        const size_t tag = why->find("] ");
+        if (tag != std::string::npos) *why = why->substr(tag + 2);
+        if (const auto* parse = dynamic_cast<const Json::parse_error*>(&e)) {
+            if (byte != nullptr) *byte = parse->byte;
+            return false;
+        }
         // A number too large for any type ("1E400") is refused without a
         // place: give the line and column of the number it quotes.
-        const size_t quote = why.find(" parsing '");
-        if (e.id == 406 && quote != std::string::npos && why.back() == '\'') {
-            const size_t at = text.find(why.substr(quote + 10, why.size() - quote - 11));
+        const size_t quote = why->find(" parsing '");
+        if (e.id == 406 && quote != std::string::npos && why->back() == '\'') {
+            const size_t at = text.find(why->substr(quote + 10, why->size() - quote - 11));
             if (at != std::string::npos) {
                 const size_t lineStart = text.rfind('\n', at);
-                why = "at line " + Decimal(1 + std::count(text.begin(), text.begin() + at, '\n')) + ", column " +
-                      Decimal(lineStart == std::string::npos ? at + 1 : at - lineStart) + ": " + why;
+                *why = "at line " + Decimal(1 + std::count(text.begin(), text.begin() + at, '\n')) + ", column " +
+                       Decimal(lineStart == std::string::npos ? at + 1 : at - lineStart) + ": " + *why;
+                if (byte != nullptr) *byte = at + 1;
             }
         }
-        return Fail(error, INPUT_MALFORMED, source + ": not valid JSON: " + why);
+        return false;
     }
+}
+
+bool ParseDocument(const std::string& text, const std::string& source, Overlay* out, InputError* error) {
+    Json doc;
+    std::string why;
+    if (!ParseJsonText(text, &doc, &why, nullptr))
+        return Fail(error, INPUT_MALFORMED, source + ": not valid JSON: " + why);
     if (!doc.is_object()) return Fail(error, INPUT_MALFORMED, source + ": expected a JSON object");
     for (auto it = doc.begin(); it != doc.end(); ++it) {
         const std::string& key = it.key();

@@ -144,6 +144,11 @@ nlohmann::ordered_json DocumentFromStore(const DeviceInfoStore& store);
 nlohmann::ordered_json DocumentFromRecord(const DeviceInfoStore& store, const std::vector<uint8_t>& record);
 // A document as a file holds it: indented by two, with a final newline.
 std::string DocumentText(const nlohmann::ordered_json& document);
+
+// Parses JSON text. False with the reason on one line, without the
+// library's tag, and the 1-based byte offset of the fault (0 when it has
+// none); every way the library refuses text ends here, none as an exception.
+bool ParseJsonText(const std::string& text, nlohmann::ordered_json* out, std::string* why, size_t* byte);
 // A file name for a document (UTF-8): the device name, or the device type
 // when the name is empty or no text, then the IP address, ".json"; the
 // characters a Windows file name cannot hold become '_'.

@@ -160,9 +160,14 @@ CommPass CommReceivePass(CommReceiver* r, DWORD room, DWORD waitMs, HANDLE wake,
     if (!r->waitPending) {
         OVERLAPPED* ov = Restart(r->wait);
         r->wait->events = 0;
-        if (!g_comm.waitCommEvent(r->port, &r->wait->events, ov) && GetLastError() != ERROR_IO_PENDING)
-            return Failed(r, waitMs, wake, PASS_FAILED);
+        const bool ended = g_comm.waitCommEvent(r->port, &r->wait->events, ov);
+        if (!ended && GetLastError() != ERROR_IO_PENDING) return Failed(r, waitMs, wake, PASS_FAILED);
         r->waitPending = true;
+        // Bytes that came after the look above and before the wait began
+        // raise no event on a driver that keeps no event history: look
+        // again now that the wait is pending, and leave it pending.
+        if (!ended && Queued(r->port, &queued) == QUEUE_KNOWN && queued > 0)
+            return ReadBytes(r, std::min(queued, room), waitMs, wake, count);
     }
     DWORD ignored = 0;
     switch (Await(r->port, r->wait, waitMs, wake, &ignored)) {

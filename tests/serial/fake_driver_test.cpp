@@ -41,7 +41,9 @@ struct Script {
 const Script PLAIN = {"plain", true, false, 0, 0, false, 0, 0};
 
 // The driver, under lock. A written query is answered: a third of the reply
-// at once, the rest while the program reads the first part.
+// at once, the rest just after the program next finds the queue empty (so
+// a driver without event history loses that event unless the program looks
+// again once its wait is pending).
 struct FakeDriver {
     std::mutex lock;
     Script script = PLAIN;
@@ -140,13 +142,24 @@ BOOL WINAPI FakePurgeComm(HANDLE, DWORD flags) {
 BOOL WINAPI FakeClearCommError(HANDLE, LPDWORD errors, LPCOMSTAT status) {
     InterlockedIncrement(&g.calls);
     Hold hold(g.lock);
-    if (g.unplugged) return Fail(ERROR_NOT_READY);
-    if (g.script.statusError != 0) return Fail(g.script.statusError);
-    *errors = g.lineError ? CE_FRAME : 0;
-    g.lineError = false;
-    *status = COMSTAT{};
-    status->cbInQue = static_cast<DWORD>(g.queue.size());
-    return TRUE;
+    const bool empty = g.queue.empty();
+    BOOL ok = FALSE;
+    if (g.unplugged) {
+        SetLastError(ERROR_NOT_READY);
+    } else if (g.script.statusError != 0) {
+        SetLastError(g.script.statusError);
+    } else {
+        *errors = g.lineError ? CE_FRAME : 0;
+        g.lineError = false;
+        *status = COMSTAT{};
+        status->cbInQue = static_cast<DWORD>(g.queue.size());
+        ok = TRUE;
+    }
+    if (!g.tail.empty() && !g.unplugged && (empty || !ok)) {
+        Arrive(g.tail);
+        g.tail.clear();
+    }
+    return ok;
 }
 BOOL WINAPI FakeWaitCommEvent(HANDLE, LPDWORD events, LPOVERLAPPED ov) {
     InterlockedIncrement(&g.calls);
@@ -174,8 +187,6 @@ BOOL WINAPI FakeReadFile(HANDLE, LPVOID buffer, DWORD size, LPDWORD got, LPOVERL
     g.queue.erase(g.queue.begin(), g.queue.begin() + n);
     if (got != nullptr) *got = n;
     Complete(ov, 0, n);
-    if (!g.tail.empty()) Arrive(g.tail);
-    g.tail.clear();
     return TRUE;
 }
 BOOL WINAPI FakeWriteFile(HANDLE, LPCVOID, DWORD count, LPDWORD done, LPOVERLAPPED ov) {

@@ -33,7 +33,18 @@ note_failure() {
   FAILURES+=("$1")
 }
 
-step() { printf '\n===== %s =====\n' "$*"; }
+# Each step's wall time, for the summary.
+STEP_TIMES=()
+STEP_NAME=""
+STEP_START=$(date +%s)
+step() {
+  local now
+  now=$(date +%s)
+  [ -n "$STEP_NAME" ] && STEP_TIMES+=("$(printf '%4d s  %s' $((now - STEP_START)) "$STEP_NAME")")
+  STEP_NAME=$*
+  STEP_START=$now
+  printf '\n===== %s =====\n' "$*"
+}
 
 # configure_and_build DIR TARGET -- CMAKE_ARGS...; false on failure.
 configure_and_build() {
@@ -211,6 +222,7 @@ fi
 # --- summary ---------------------------------------------------------------
 END=$(date +%s)
 step "summary"
+printf '%s\n' "${STEP_TIMES[@]}"
 for f in "${FAILURES[@]}"; do echo "FAILED: $f"; done
 echo "wall time: $((END - START)) s"
 echo "$PASSED passed, $FAILED failed"

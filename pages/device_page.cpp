@@ -66,8 +66,15 @@ void SetPasswordChar(HWND page, wchar_t c) {
     SendMessageW(Item(page, IDC_PASSWORD), EM_SETPASSWORDCHAR, static_cast<WPARAM>(c), 0);
 }
 
+// Only when the picture changes: every identification re-initialises the
+// page, and Wine's version 6 button keeps a bitmap of its own per
+// BM_SETIMAGE until it is destroyed (a day of identifications would pile
+// them up). Where the control keeps only the caller's bitmap, the check
+// costs nothing.
 void SetEyeImage(HWND page, HBITMAP bitmap) {
-    SendMessageW(Item(page, IDC_EYE), BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
+    const HWND eye = Item(page, IDC_EYE);
+    if (reinterpret_cast<HBITMAP>(SendMessageW(eye, BM_GETIMAGE, IMAGE_BITMAP, 0)) == bitmap) return;
+    SendMessageW(eye, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
 }
 
 // Shown in mode 1 (and always on the basic page), hidden in mode 0.

@@ -1,6 +1,6 @@
 #!/bin/bash
 # Installs everything Tavrolin's build, tests and rig use, on Debian
-# bookworm. Safe to run again: apt is touched only when a package is
+# bookworm (scripts/install-deps.sh [--i386], see below). Safe to run again: apt is touched only when a package is
 # missing, and the Chinese locale is generated only when it is absent.
 set -euo pipefail
 
@@ -10,14 +10,18 @@ PACKAGES=(
   nlohmann-json3-dev libcli11-dev
   # fuzzing
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
-  # cross build for Windows, 64- and 32-bit
+  # cross build for 64-bit Windows
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
-  g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-  # running and driving the Windows programs (wine32 runs the 32-bit ones;
-  # gcc-multilib builds the rig's 32-bit pty shim; fonttools its font)
-  wine wine64 wine32:i386 gcc-multilib fonts-wqy-microhei fonts-wine python3-fonttools
+  # running and driving the Windows programs (fonttools makes the rig's font)
+  wine wine64 fonts-wqy-microhei fonts-wine python3-fonttools
   xvfb x11-utils xdotool imagemagick socat locales procps
 )
+# With --i386: the 32-bit Windows build and what runs it (wine32; gcc-multilib
+# builds the rig's 32-bit pty shim). scripts/test-32bit.sh and
+# scripts/package.sh ask for them; the everyday suite does without.
+I386_PACKAGES=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine32:i386 gcc-multilib)
+I386=0
+[ "${1:-}" = --i386 ] && I386=1 && PACKAGES+=("${I386_PACKAGES[@]}")
 
 SUDO=()
 if [ "$(id -u)" -ne 0 ]; then
@@ -28,7 +32,7 @@ fi
 
 # wine32 is an i386 package: the architecture must be known to dpkg first.
 added_arch=0
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "$I386" = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${SUDO[@]}" dpkg --add-architecture i386
   added_arch=1
 fi

@@ -41,7 +41,7 @@ if [ "${1:-}" = --from-build ]; then
   exit 0
 fi
 
-"$ROOT/scripts/install-deps.sh" >/dev/null
+"$ROOT/scripts/install-deps.sh" --i386 >/dev/null
 
 # build ARCH TOOLCHAIN DIR: a release build of the three programs from scratch.
 build() {

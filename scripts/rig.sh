@@ -203,11 +203,21 @@ rig_up() {
   echo "$STATE $(pid_of cable)" >"$owner"
 
   export LD_PRELOAD="$STATE/\$LIB/libtavptyshim.so"
+  # A prefix made before wine32 was installed (or removed) fails every
+  # program with "could not load kernel32.dll": it is made again.
+  local arches=win64
+  dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed' && arches=win64+win32
+  if [ -f "$WINEPREFIX/system.reg" ] && [ "$(cat "$WINEPREFIX/.tav-wine-arches" 2>/dev/null || echo "$arches")" != "$arches" ]; then
+    log "the Wine prefix $WINEPREFIX was made for other Wine packages: making it again"
+    wineserver -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+  fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     log "creating the Wine prefix $WINEPREFIX"
     wineboot -i >"$STATE/wineboot.log" 2>&1 || die "wineboot failed (see $STATE/wineboot.log)"
     wineserver -w
   fi
+  echo "$arches" >"$WINEPREFIX/.tav-wine-arches"
 
   # Map the COM ports: the registry for Wine's mount manager, and the
   # dosdevices links it would create from it. The server is restarted only

@@ -7,9 +7,10 @@
 #      polling loops (tools/poll_standin.cpp), and the ratio of the two;
 #   2. identification latency, from the simulated reader's reply to the
 #      device page existing: median of 20 rounds with the communication
-#      log window closed and 20 with it open, interleaved in one run, with
-#      its floor measured in the same run (tools/bench_identify.cpp) and
-#      the ratio to it.
+#      log window closed and 20 with it open, interleaved in one run with
+#      20 rounds of its floor (tools/floor_page.cpp: a bare program that
+#      reads the same reply and creates the same page template), all timed
+#      by the same watcher (tools/bench_identify.cpp), and the ratio.
 # Builds what it needs in build/bench-win and build/bench-native and runs
 # on a rig of its own (build/bench-rig, prefix build/bench-prefix).
 # Settings: TAV_BENCH_SECONDS (default 10), TAV_BENCH_ROUNDS (default 20).
@@ -26,7 +27,7 @@ STATE=$ROOT/build/bench-rig
 "$ROOT/scripts/install-deps.sh" >/dev/null
 
 cmake -S . -B "$WIN" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" >/dev/null
-cmake --build "$WIN" --target tavrolin drive_identify bench_identify poll_standin >/dev/null
+cmake --build "$WIN" --target tavrolin drive_identify bench_identify floor_page poll_standin >/dev/null
 cmake -S . -B "$NATIVE" -G Ninja -DTAV_TESTS=OFF >/dev/null
 cmake --build "$NATIVE" --target readersim >/dev/null
 

@@ -5,25 +5,25 @@
 // on the local wall clock, to the millisecond). Starts tavrolin.exe afresh
 // for each round; every other round opens the communication log window
 // first, so the two figures (log window closed, open) come from the same
-// run. In the same run it measures the floor the platform sets for that
-// work, without the program: the same reply through the same cable to a
-// bare reader of the port, and the same page template created and shown by
-// this bare program. It prints the latency as a ratio to that floor.
+// run. Interleaved with those rounds, the floor the platform sets for the
+// same work: tools/floor_page.cpp, a bare program that reads the same reply
+// through the same cable and creates the same page template, timed from
+// the same moment to the same control by the same watcher. It prints the
+// latency as a ratio to that floor.
 //
 //   bench_identify [ROUNDS]      (default 20 of each; needs the rig's environment)
 #include <windows.h>
-#include <commctrl.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "protocol/frame.h"
 #include "resources/resource.h"
-#include "serial/line.h"
 #include "tools/uidriver/driver.h"
 #include "sim/sim_reader.h"
 #include "sim/sim_runner.h"
@@ -74,72 +74,68 @@ static void PrintFigure(const char* what, const char* condition, std::vector<dou
                 l.size(), median, l.front(), l.back());
 }
 
-// A type 52 reader on simPort that notes when it hands a reply to the line.
-static SimRunner* StartTimedReader(const std::string& simPort, std::atomic<double>* replySentAt,
-                                   SimReader* reader, std::string* error) {
-    SimInit(reader, DEVICE_TYPE_BASIC);
+// A type 52 reader on simPort that notes when it hands a reply to the line
+// (on the performance counter and on the wall clock).
+struct TimedReader {
+    SimReader reader;
+    std::atomic<double> sentAt{0.0};
+    std::atomic<int64_t> sentWallMs{0};
+    SimRunner* runner = nullptr;
+};
+
+static bool StartTimedReader(const std::string& simPort, TimedReader* timed, std::string* error) {
+    SimInit(&timed->reader, DEVICE_TYPE_BASIC);
     SimRunnerOptions options;
     options.port = simPort;
-    options.log = [replySentAt](const std::string& line) {
-        if (line.rfind("sent ", 0) == 0) *replySentAt = NowMs();
-    };
-    return SimRunnerStart(options, *reader, error);
-}
-
-// The reply of a type 52 reader through the cable to a bare reader of the
-// program's port: from the runner handing it to the line to its last byte read.
-static std::vector<double> LineFloor(int rounds, const std::string& appPort, const std::string& simPort) {
-    std::vector<double> times;
-    std::atomic<double> replySentAt{0.0};
-    SimReader reader;
-    std::string error;
-    SimRunner* runner = StartTimedReader(simPort, &replySentAt, &reader, &error);
-    SerialLine* line = runner != nullptr ? LineOpen(appPort, &error) : nullptr;
-    const size_t replySize = SimInfoReplyFrame(&reader).size();
-    const std::vector<uint8_t> query = BuildQueryInfoFrame();
-    for (int round = 0; line != nullptr && round < rounds; ++round) {
-        replySentAt = 0;
-        LineWrite(line, query.data(), query.size());
-        uint8_t buffer[1024];
-        size_t got = 0;
-        while (got < replySize) {
-            const int n = LineRead(line, buffer, sizeof buffer, 2000);
-            if (n <= 0) break;
-            got += static_cast<size_t>(n);
+    options.log = [timed](const std::string& line) {
+        if (line.rfind("sent ", 0) == 0) {
+            timed->sentAt = NowMs();
+            timed->sentWallMs = WallMsOfDay();
         }
-        if (got == replySize && replySentAt > 0) times.push_back(NowMs() - replySentAt);
-    }
-    if (line != nullptr) LineClose(line);
-    if (runner != nullptr) SimRunnerStop(runner);
-    if (times.empty()) std::fprintf(stderr, "bench_identify: line floor: %s\n", error.c_str());
-    return times;
+    };
+    timed->runner = SimRunnerStart(options, timed->reader, error);
+    return timed->runner != nullptr;
 }
 
-// BasicReaderPage's template from tavrolin.exe, created in a plain window
-// of this program and shown, painted included.
-static std::vector<double> PageFloor(int rounds) {
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES};
-    InitCommonControlsEx(&controls);
-    const std::wstring exe = Widen(AppExe());
-    HMODULE templates = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    HWND host = CreateWindowExW(0, L"STATIC", L"floor", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 640, 480, nullptr,
-                                nullptr, nullptr, nullptr);
-    std::vector<double> times;
-    for (int round = 0; templates != nullptr && round < rounds; ++round) {
-        const double start = NowMs();
-        HWND page = CreateDialogParamW(templates, MAKEINTRESOURCEW(IDD_BASIC_READER), host,
-                                       [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
-        if (page == nullptr) break;
-        ShowWindow(page, SW_SHOW);
-        UpdateWindow(page);
-        times.push_back(NowMs() - start);
-        DestroyWindow(page);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+// When main first holds a basic reader page whose last control exists (0
+// when none came within 10 s). Both programs are watched by this loop.
+static double PageShownAt(HWND main) {
+    const double deadline = NowMs() + 10000;
+    while (NowMs() < deadline) {
+        HWND device = FindWindowExW(main, nullptr, L"#32770", nullptr);
+        if (device != nullptr && KindOf(device) == PAGE_BASIC && GetDlgItem(device, IDC_APPLY) != nullptr)
+            return NowMs();
+        Sleep(0);
     }
-    DestroyWindow(host);
-    if (times.empty()) std::fprintf(stderr, "bench_identify: no page template in %ls\n", exe.c_str());
-    return times;
+    return 0;
+}
+
+// A floor round: floor_page.exe on the program's port; the latency or -1.
+static double FloorRound(const std::string& appPort, const TimedReader& timed) {
+    std::string exe = EnvOr("TAV_FLOOR_EXE", "");
+    if (exe.empty()) {
+        char self[MAX_PATH] = "";
+        GetModuleFileNameA(nullptr, self, MAX_PATH);
+        exe = std::string(self, std::strrchr(self, '\\') + 1) + "floor_page.exe";
+    }
+    std::string templates = AppExe();
+    if (templates[0] == '/') templates = "Z:" + templates;
+    for (char& c : templates) c = c == '/' ? '\\' : c;
+    std::wstring commandLine = Widen("\"" + exe + "\" " + appPort + " " +
+                                     std::to_string(SimInfoReplyFrame(&timed.reader).size()) + " \"" + templates + "\"");
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return -1;
+    HWND main = nullptr;
+    WaitFor([&] { return (main = FindWindowW(L"TavrolinFloor", nullptr)) != nullptr; }, 10000);
+    const double shownAt = main != nullptr ? PageShownAt(main) : 0;
+    TerminateProcess(process.hProcess, 0);
+    WaitForSingleObject(process.hProcess, 5000);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return shownAt > 0 && timed.sentAt > 0 ? shownAt - timed.sentAt : -1;
 }
 
 int main(int argc, char** argv) {
@@ -151,26 +147,23 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    std::vector<double> latencies[2], receivePath[2];  // log window closed, open
-    for (int round = 0; round < 2 * rounds; ++round) {
-        const int logOpen = round % 2;
-        std::atomic<double> replySentAt{0.0};
-        std::atomic<int64_t> replySentWallMs{0};
-        SimReader reader;
-        SimInit(&reader, DEVICE_TYPE_BASIC);
-        SimRunnerOptions options;
-        options.port = simPort;
-        options.log = [&](const std::string& line) {
-            if (line.rfind("sent ", 0) == 0) {
-                replySentAt = NowMs();
-                replySentWallMs = WallMsOfDay();
-            }
-        };
+    // Three kinds of round in turn: the program with its log window closed,
+    // with it open, and the floor program.
+    std::vector<double> latencies[3], receivePath[2];
+    for (int round = 0; round < 3 * rounds; ++round) {
+        const int kind = round % 3, logOpen = kind == 1;
+        TimedReader timed;
         std::string error;
-        SimRunner* runner = SimRunnerStart(options, reader, &error);
-        if (runner == nullptr) {
+        if (!StartTimedReader(simPort, &timed, &error)) {
             std::fprintf(stderr, "bench_identify: %s\n", error.c_str());
             return 1;
+        }
+        if (kind == 2) {
+            const double latency = FloorRound(appPort, timed);
+            if (latency >= 0) latencies[2].push_back(latency);
+            else std::fprintf(stderr, "round %d: no floor page\n", round + 1);
+            SimRunnerStop(timed.runner);
+            continue;
         }
         AppProcess app;
         bool ok = StartApp(&app);
@@ -186,20 +179,11 @@ int main(int argc, char** argv) {
         }
         if (page != nullptr && SelectComboText(Item(page, IDC_PORT_LIST), Widen(appPort))) {
             Click(Item(page, IDC_PORT_BUTTON));
-            const double deadline = NowMs() + 10000;
-            double shownAt = 0;
-            while (NowMs() < deadline) {
-                HWND device = FindWindowExW(app.main, nullptr, L"#32770", nullptr);
-                if (device != nullptr && KindOf(device) == PAGE_BASIC && GetDlgItem(device, IDC_APPLY) != nullptr) {
-                    shownAt = NowMs();
-                    break;
-                }
-                Sleep(0);
-            }
-            if (shownAt > 0 && replySentAt > 0) {
-                latencies[logOpen].push_back(shownAt - replySentAt);
+            const double shownAt = PageShownAt(app.main);
+            if (shownAt > 0 && timed.sentAt > 0) {
+                latencies[logOpen].push_back(shownAt - timed.sentAt);
                 const int64_t logged = ReplyLoggedAt(app);
-                if (logged >= 0) receivePath[logOpen].push_back(static_cast<double>(logged - replySentWallMs));
+                if (logged >= 0) receivePath[logOpen].push_back(static_cast<double>(logged - timed.sentWallMs));
             } else {
                 std::fprintf(stderr, "round %d: no page\n", round + 1);
             }
@@ -207,7 +191,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "round %d: the program did not come up\n", round + 1);
         }
         StopApp(&app);
-        SimRunnerStop(runner);
+        SimRunnerStop(timed.runner);
     }
     bool complete = true;
     for (int logOpen = 0; logOpen < 2; ++logOpen) {
@@ -216,12 +200,11 @@ int main(int argc, char** argv) {
     }
     for (int logOpen = 0; logOpen < 2; ++logOpen)
         PrintFigure("receive path, reply sent -> its log line        ", logOpen ? "open  " : "closed", receivePath[logOpen]);
-    if (latencies[0].empty()) return 1;
-    const std::vector<double> line = LineFloor(rounds, appPort, simPort), page = PageFloor(rounds);
-    if (line.empty() || page.empty()) return 1;
-    const double floor = Median(line) + Median(page);
-    std::printf("floor: the reply through the cable %.1f ms + the page template created and shown %.1f ms = %.1f ms\n",
-                Median(line), Median(page), floor);
-    std::printf("identification latency (log window closed) / floor: %.2f\n", Median(latencies[0]) / floor);
+    if (latencies[0].empty() || latencies[2].empty()) return 1;
+    std::vector<double>& floor = latencies[2];
+    std::sort(floor.begin(), floor.end());
+    std::printf("floor: the same reply read and the same page created by a bare program, %zu rounds: median %.1f ms, "
+                "min %.1f ms, max %.1f ms\n", floor.size(), Median(floor), floor.front(), floor.back());
+    std::printf("identification latency (log window closed) / floor: %.2f\n", Median(latencies[0]) / Median(floor));
     return complete ? 0 : 1;
 }

@@ -242,8 +242,14 @@ public:
         // A reader of this cycle's type and mode, identified afresh.
         const int type = oneType_ != 0 ? oneType_ : TYPES[(cycle - 1) % 4];
         const int mode = ((cycle - 1) / 4) % 2 == 0 ? 1 : 0;
-        // After a failed cycle: its message answered, the port closed.
+        // After a failed cycle: its message answered, the page that is
+        // shown now followed (a reply may have replaced it unseen), the
+        // port closed.
         if (FindMessageBox(app_) != nullptr) Answer(1000);
+        if (!IsWindow(page_))
+            for (HWND page : Pages(app_.main))
+                for (int i = 0; i < 4; ++i)
+                    if (KindOf(page) == KIND_OF_TYPE[i]) FollowPage(TYPES[i]);
         if (ItemText(page_, IDC_PORT_BUTTON) != L"打开串口" && !PortButton(L"打开串口"))
             return Fail(cycle, "the port did not close");
         SimRunnerUpdate(runner_, [&](SimReader* r) {

@@ -1,0 +1,74 @@
+// floor_page: the least any program does for an identification, for
+// bench_identify to time beside tavrolin.exe the same way: a bare window
+// that opens the port, sends the information query, reads the reply whole
+// and creates BasicReaderPage's template (taken from tavrolin.exe) in its
+// window, as tavrolin.exe creates its pages. Nothing more: no port closed,
+// no page replaced, no window resized. It carries tavrolin.exe's manifest,
+// so its controls are the same (themed) controls.
+//
+//   floor_page COMn REPLY_BYTES TEMPLATE_EXE
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "protocol/frame.h"
+#include "resources/resource.h"
+#include "serial/line.h"
+
+namespace {
+
+const UINT WM_REPLY_READ = WM_APP + 1;
+
+INT_PTR CALLBACK PageProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: floor_page COMn REPLY_BYTES TEMPLATE_EXE\n");
+        return 2;
+    }
+    const size_t replyBytes = static_cast<size_t>(std::atol(argv[2]));
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES};
+    InitCommonControlsEx(&controls);
+    HMODULE templates = LoadLibraryExA(argv[3], nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = L"TavrolinFloor";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(0, L"TavrolinFloor", L"floor", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 560,
+                                  520, nullptr, nullptr, windowClass.hInstance, nullptr);
+    std::string error;
+    SerialLine* line = LineOpen(argv[1], &error);
+    if (templates == nullptr || window == nullptr || line == nullptr) {
+        std::fprintf(stderr, "floor_page: %s\n", line == nullptr ? error.c_str() : "no template or window");
+        return 1;
+    }
+    const DWORD uiThread = GetCurrentThreadId();
+    std::thread reader([&] {
+        const std::vector<uint8_t> query = BuildQueryInfoFrame();
+        LineWrite(line, query.data(), query.size());
+        uint8_t buffer[1024];
+        size_t got = 0;
+        int n = 0;
+        while (got < replyBytes && (n = LineRead(line, buffer, sizeof buffer, 5000)) > 0) got += static_cast<size_t>(n);
+        PostThreadMessageW(uiThread, WM_REPLY_READ, got >= replyBytes, 0);
+    });
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (msg.message == WM_REPLY_READ && msg.wParam)
+            CreateDialogParamW(templates, MAKEINTRESOURCEW(IDD_BASIC_READER), window, PageProc, 0);
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    reader.join();
+    LineClose(line);
+    return 0;
+}

@@ -45,16 +45,12 @@ TEST_P(PortButton, ClosingGreysOpeningEmptiesAndAReplyReinitialisesInPlace) {
     SetFields({{"ipAddress", "10.1.2.3"}, {"connectMode", "0"}, {"deviceId", "77"}});
     SetFault("late:1500");
     ASSERT_TRUE(PressPortButton(device, CLOSE_PORT_TEXT));
-    for (int id : {IDC_VERSION, IDC_WIFI_SSID, IDC_WIFI_PASSWORD}) {
+    for (int id : {IDC_VERSION, IDC_WIFI_SSID, IDC_WIFI_PASSWORD})
         if (Item(device, id) != nullptr) { EXPECT_EQ(ItemText(device, id), L"") << id; }
-    }
     for (int id : kAddresses) EXPECT_TRUE(Blank(device, id)) << id;
-    for (int id : {IDC_RS485_BAUD, IDC_ANTENNA0_BAUD, IDC_ANTENNA1_BAUD, IDC_CONNECT_MODE}) {
+    for (int id : {IDC_RS485_BAUD, IDC_ANTENNA0_BAUD, IDC_ANTENNA1_BAUD, IDC_CONNECT_MODE})
         if (Item(device, id) != nullptr) { EXPECT_EQ(ComboSelection(Item(device, id)), -1) << id; }
-    }
-    if (Item(device, IDC_DUAL_ANTENNA) != nullptr) {
-        EXPECT_FALSE(Ticked(device, IDC_DUAL_ANTENNA));
-    }
+    if (Item(device, IDC_DUAL_ANTENNA) != nullptr) { EXPECT_FALSE(Ticked(device, IDC_DUAL_ANTENNA)); }
     EXPECT_EQ(ControlsWhere(device, true), Join(kModeOneControls, {IDC_NAME_LABEL, IDC_NAME_OR_ID}));
     EXPECT_EQ(ControlsWhere(device, false), Join(greyedModeOne, {IDC_PORT_LIST}));
     EXPECT_EQ(ItemText(device, IDC_NAME_OR_ID), L"reader01") << "hidden, not emptied";

@@ -7,70 +7,45 @@
 
 namespace {
 
-struct SwitchCase {
-    const char* name;
-    int restoredHeight;
-    int32_t shownType;  // the device page's type, 0 for none
-    int32_t deviceType;
-    bool destroyCurrent;
-    PageSwitchStep step;
-    int templateId;  // SWITCH_NEW_DEVICE_PAGE only
-    int dpi;
-};
-
-class ChoosePageSwitchTest : public ::testing::TestWithParam<SwitchCase> {};
-
-TEST_P(ChoosePageSwitchTest, Decides) {
-    const SwitchCase c = GetParam();
-    const PageSwitch s = ChoosePageSwitch(c.restoredHeight, c.shownType, c.deviceType, c.dpi);
-    EXPECT_EQ(s.destroyCurrent, c.destroyCurrent);
-    EXPECT_EQ(s.step, c.step);
-    if (c.step == SWITCH_NEW_DEVICE_PAGE) {
-        ASSERT_NE(s.entry, nullptr);
-        EXPECT_EQ(s.entry->templateId, c.templateId);
-    } else {
-        EXPECT_EQ(s.entry, nullptr);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Replies, ChoosePageSwitchTest,
-    ::testing::Values(
-        SwitchCase{"basicFromPortSelect", START_HEIGHT, 0, 52, true, SWITCH_NEW_DEVICE_PAGE, IDD_BASIC_READER, 96},
-        SwitchCase{"wifiFromPortSelect", START_HEIGHT, 0, 3, true, SWITCH_NEW_DEVICE_PAGE, IDD_WIFI_READER, 96},
+TEST(ChoosePageSwitch, EachReplyGetsItsPage) {
+    const struct { const char* name; int restoredHeight; int32_t shownType, deviceType; bool destroyCurrent;
+                   PageSwitchStep step; int templateId; int dpi; } cases[] = {
+        {"basic from PortSelect", START_HEIGHT, 0, 52, true, SWITCH_NEW_DEVICE_PAGE, IDD_BASIC_READER, 96},
+        {"wifi from PortSelect", START_HEIGHT, 0, 3, true, SWITCH_NEW_DEVICE_PAGE, IDD_WIFI_READER, 96},
         // The boundary: 300 and more means a device page is shown.
-        SwitchCase{"justBelowDevicePage", 299, 52, 52, true, SWITCH_NEW_DEVICE_PAGE, IDD_BASIC_READER, 96},
-        SwitchCase{"sameTypeOnDevicePage", 300, 52, 52, false, SWITCH_REINIT_CURRENT, 0, 96},
+        {"just below a device page", 299, 52, 52, true, SWITCH_NEW_DEVICE_PAGE, IDD_BASIC_READER, 96},
+        {"same type on its page", 300, 52, 52, false, SWITCH_REINIT_CURRENT, 0, 96},
         // Another reader on the same port: its own page replaces the shown one.
-        SwitchCase{"otherTypeOnDevicePage", START_HEIGHT + 298, 52, 1, true, SWITCH_NEW_DEVICE_PAGE, IDD_DUAL_ANTENNA, 96},
-        SwitchCase{"type0FromPortSelect", START_HEIGHT, 0, 0, true, SWITCH_NEW_PORT_SELECT, 0, 96},
-        SwitchCase{"type0OnDevicePage", START_HEIGHT + 541, 1, 0, false, SWITCH_NEW_PORT_SELECT, 0, 96},
+        {"other type on a device page", START_HEIGHT + 298, 52, 1, true, SWITCH_NEW_DEVICE_PAGE, IDD_DUAL_ANTENNA, 96},
+        {"type 0 from PortSelect", START_HEIGHT, 0, 0, true, SWITCH_NEW_PORT_SELECT, 0, 96},
+        {"type 0 on a device page", START_HEIGHT + 541, 1, 0, false, SWITCH_NEW_PORT_SELECT, 0, 96},
         // A type without a page never leaves the window empty.
-        SwitchCase{"unknownFromPortSelect", START_HEIGHT, 0, 7, true, SWITCH_NEW_PORT_SELECT, 0, 96},
-        SwitchCase{"unknownOnDevicePage", START_HEIGHT + 402, 2, 255, false, SWITCH_NOTHING, 0, 96},
+        {"unknown from PortSelect", START_HEIGHT, 0, 7, true, SWITCH_NEW_PORT_SELECT, 0, 96},
+        {"unknown on a device page", START_HEIGHT + 402, 2, 255, false, SWITCH_NOTHING, 0, 96},
         // Scaled, the boundary means the same page: 450 at 144 DPI.
-        SwitchCase{"scaledPortSelect", 449, 0, 52, true, SWITCH_NEW_DEVICE_PAGE, IDD_BASIC_READER, 144},
-        SwitchCase{"scaledDevicePage", 450, 52, 52, false, SWITCH_REINIT_CURRENT, 0, 144},
-        SwitchCase{"negativeType", START_HEIGHT, 0, -1, true, SWITCH_NEW_PORT_SELECT, 0, 96}),
-    [](const ::testing::TestParamInfo<SwitchCase>& info) { return std::string(info.param.name); });
-
-TEST(PageTable, GrowthKeepsTheWindowAboutCentred) {
-    for (int32_t type : {1, 2, 3, 52}) {
-        const PageTableEntry* entry = FindPageForType(type);
-        ASSERT_NE(entry, nullptr) << type;
-        EXPECT_GE(START_HEIGHT + entry->heightAdded, DEVICE_PAGE_MIN_HEIGHT) << type;
-        EXPECT_EQ(entry->topMovedUp, entry->heightAdded / 2) << type;
+        {"scaled PortSelect", 449, 0, 52, true, SWITCH_NEW_DEVICE_PAGE, IDD_BASIC_READER, 144},
+        {"scaled device page", 450, 52, 52, false, SWITCH_REINIT_CURRENT, 0, 144},
+        {"negative type", START_HEIGHT, 0, -1, true, SWITCH_NEW_PORT_SELECT, 0, 96}};
+    for (const auto& c : cases) {
+        const PageSwitch s = ChoosePageSwitch(c.restoredHeight, c.shownType, c.deviceType, c.dpi);
+        EXPECT_EQ(s.destroyCurrent, c.destroyCurrent) << c.name;
+        EXPECT_EQ(s.step, c.step) << c.name;
+        EXPECT_EQ(s.entry ? s.entry->templateId : 0, c.templateId) << c.name;
     }
     EXPECT_EQ(FindPageForType(4), nullptr);
 }
 
 // Replacing pages one after another gives each type the table's height and
-// top, as if it had been the first identification.
+// top, as if it had been the first identification; every device page is
+// tall enough to be told from PortSelectPage and grows about the centre.
 TEST(PageTable, ReplacementsFollowTheTable) {
     int top = 0, height = START_HEIGHT;
     const PageTableEntry* shown = nullptr;
     for (int32_t type : {52, 1, 3, 2, 52}) {
         const PageTableEntry* next = FindPageForType(type);
+        ASSERT_NE(next, nullptr) << type;
+        EXPECT_GE(START_HEIGHT + next->heightAdded, DEVICE_PAGE_MIN_HEIGHT) << type;
+        EXPECT_EQ(next->topMovedUp, next->heightAdded / 2) << type;
         const WindowChange change = ChangeForPage(shown, *next, 96);
         top -= change.topMovedUp;
         height += change.heightAdded;

@@ -78,8 +78,9 @@ TEST_F(CliOnSim, EveryFailureEndsWithItsExitCode) {
     EXPECT_TRUE(Writes(6).empty() && Writes(7).empty());
 }
 
-TEST_F(CliOnSim, ProgramExitCodesAndOneLineMessages) {
-    const std::string port = StartReader(DEVICE_TYPE_BASIC);
+TEST_F(CliOnSim, ProgramExitCodesOneLineMessagesAndTheSummaryOfSeveralPorts) {
+    const std::string a = StartReader(DEVICE_TYPE_BASIC), b = StartReader(DEVICE_TYPE_BASIC, "silent"),
+                      c = StartReader(DEVICE_TYPE_BASIC);
     EXPECT_EQ(Cli("--help").exitCode, 0);
     CliRun run = Cli("identify");
     EXPECT_EQ(run.exitCode, EXIT_USAGE);
@@ -88,18 +89,15 @@ TEST_F(CliOnSim, ProgramExitCodesAndOneLineMessages) {
     EXPECT_EQ(run.exitCode, EXIT_PORT);
     EXPECT_TRUE(Says(run.err, "No such file")) << run.err;
     // A cut-off document: one line, and the reader is never asked.
-    run = Cli("apply --port " + port + " -", "{\"formatVersion\": 1, \"deviceType\": 52, \"fields\": {");
+    run = Cli("apply --port " + a + " -", "{\"formatVersion\": 1, \"deviceType\": 52, \"fields\": {");
     EXPECT_EQ(run.exitCode, EXIT_USAGE);
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_TRUE(SimRunnerFrames(runners[0]).empty());
-}
 
-TEST_F(CliOnSim, SeveralPortsAtOnceEndWithASummary) {
-    const std::string a = StartReader(DEVICE_TYPE_BASIC), b = StartReader(DEVICE_TYPE_BASIC, "silent"),
-                      c = StartReader(DEVICE_TYPE_BASIC);
+    // Several ports at once, one line each.
     const std::string doc = dir + "/doc.json";
     ASSERT_EQ(Cli("export --port " + a + " -o " + doc).exitCode, 0);
-    CliRun run = Cli("apply --ports " + a + "," + b + "," + c + " " + doc + " --set deviceName=line-2");
+    run = Cli("apply --ports " + a + "," + b + "," + c + " " + doc + " --set deviceName=line-2");
     EXPECT_EQ(run.exitCode, EXIT_TIMEOUT);
     std::istringstream lines(run.out);
     std::vector<std::string> summary;

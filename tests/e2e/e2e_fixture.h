@@ -4,7 +4,9 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <initializer_list>
+#include <iterator>
 #include <set>
 #include <string>
 #include <utility>
@@ -19,6 +21,7 @@
 #include "resources/resource.h"
 #include "sim/sim_reader.h"
 #include "sim/sim_runner.h"
+#include "tests/forms/form_helpers.h"
 
 constexpr int PAGE_TIMEOUT_MS = 8000;
 constexpr int REPLY_WAIT_MS = 6000;  // the reply wait is three one-second ticks
@@ -28,6 +31,8 @@ const wchar_t* const OPEN_FAILED_TEXT = L"打开串口失败";
 const wchar_t* const CONFIG_DONE_TEXT = L"配置成功";
 const wchar_t* const OPEN_PORT_TEXT = L"打开串口";
 const wchar_t* const CLOSE_PORT_TEXT = L"关闭串口";
+const wchar_t* const MODE_WAIT_TEXT = L"等待平台连接（默认）";
+const wchar_t* const MODE_CONNECT_TEXT = L"主动连接平台";
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
@@ -37,13 +42,42 @@ const std::set<int> kModeOneControls = {IDC_PASSWORD_LABEL,    IDC_PASSWORD,    
                                         IDC_PLATFORM_IP_LABEL, IDC_PLATFORM_IP,   IDC_PLATFORM_PORT_LABEL,
                                         IDC_PLATFORM_PORT};
 
+// A file in the temporary folder.
+inline std::wstring TempPath(const wchar_t* name) {
+    wchar_t folder[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, folder);
+    return std::wstring(folder) + name;
+}
+
+inline std::string ReadFileText(const std::wstring& path) {
+    std::ifstream in(Narrow(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 inline PageKind PageOfType(int type) {
     return type == DEVICE_TYPE_DUAL_ANTENNA ? PAGE_DUAL : type == DEVICE_TYPE_SINGLE_ANTENNA ? PAGE_SINGLE
          : type == DEVICE_TYPE_WIFI ? PAGE_WIFI : type == DEVICE_TYPE_BASIC ? PAGE_BASIC : PAGE_UNKNOWN;
 }
 
+// A window's left, top, width and height.
+using Box = std::vector<long>;
+inline Box Geometry(HWND window) {
+    const RECT r = WindowRect(window);
+    return {r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
+
 inline bool Ticked(HWND page, int id) { return SendTo(Item(page, id), BM_GETCHECK) == BST_CHECKED; }
 inline bool Blank(HWND page, int id) { return SendTo(Item(page, id), IPM_ISBLANK) != 0; }
+inline wchar_t PasswordChar(HWND page) { return static_cast<wchar_t>(SendTo(Item(page, IDC_PASSWORD), EM_GETPASSWORDCHAR)); }
+
+// The record of the factory reader's unchanged page in mode 1 (mode 0: the
+// fixed credentials, no platform) up to byte 84, the rest zero.
+inline Record FactoryRecord(int mode, size_t size = 93) {
+    Record r(size);
+    r.At(0, {static_cast<uint8_t>(mode)}).Text(1, mode ? "reader01" : "admin").Text(33, mode ? "pass1234" : "602417");
+    if (mode) r.At(65, {192, 168, 1, 10, 0x01, 0xF6});
+    return std::move(r.At(72, {192, 168, 1, 100, 255, 255, 255, 0, 192, 168, 1, 1}));
+}
 
 // Empties controls the way a user does: address controls cleared, the rest set to "".
 inline void EmptyControls(HWND page, std::initializer_list<int> ids) {
@@ -127,18 +161,20 @@ protected:
         Click(Item(page, IDC_PORT_BUTTON));
     }
 
-    // A reader identified from a fresh start, its device page Ready (nullptr after a failure).
-    HWND IdentifyReader(int deviceType, const Fields& fields = {}, const std::string& fault = "none") {
-        StartReader(deviceType, fault);
-        if (!HasFatalFailure()) SetFields(fields);
-        if (!HasFatalFailure()) Launch();
-        if (!HasFatalFailure()) OpenAppPort();
-        if (HasFatalFailure()) return nullptr;
-        HWND device = WaitPageOfKind(app.main, PageOfType(deviceType), PAGE_TIMEOUT_MS);
-        EXPECT_NE(device, nullptr) << "no " << PageKindName(PageOfType(deviceType));
-        if (device == nullptr) return nullptr;
+    // A reader identified from a fresh start, its device page Ready in device.
+    void ShowReader(int deviceType, const Fields& fields = {}, const std::string& fault = "none") {
+        ASSERT_NO_FATAL_FAILURE(StartReader(deviceType, fault));
+        ASSERT_NO_FATAL_FAILURE(SetFields(fields));
+        ASSERT_NO_FATAL_FAILURE(Launch());
+        ASSERT_NO_FATAL_FAILURE(OpenAppPort());
+        device = WaitPageOfKind(app.main, PageOfType(deviceType), PAGE_TIMEOUT_MS);
+        ASSERT_NE(device, nullptr) << "no " << PageKindName(PageOfType(deviceType));
         EXPECT_TRUE(WaitFor([&] { return IsWindowEnabled(Item(device, IDC_APPLY)) != FALSE; }, 3000)) << "not Ready";
-        return device;
+    }
+
+    // The device page's controls show these texts.
+    void ExpectTexts(std::initializer_list<std::pair<int, const wchar_t*>> texts) {
+        for (const auto& t : texts) EXPECT_EQ(ItemText(device, t.first), t.second) << "control " << t.first;
     }
 
     bool PressPortButton(HWND p, const wchar_t* then) {
@@ -149,15 +185,37 @@ protected:
         return WaitFor([&] { return ItemText(p, IDC_PORT_BUTTON) == text; }, timeoutMs);
     }
 
-    // Presses Apply and answers the box: its text (empty: none came). Hiding a
-    // box keeps the program's window thread busy a while on the bare X server,
-    // so wait for it before the next step.
+    // The mode list worked as a user does: opened and closed; the combo
+    // tells the page while it handles each message, so the page's handler
+    // has run on return.
+    void DropModeList() {
+        SendTo(Item(device, IDC_CONNECT_MODE), CB_SHOWDROPDOWN, TRUE);
+        SendTo(Item(device, IDC_CONNECT_MODE), CB_SHOWDROPDOWN, FALSE);
+    }
+    void ChooseMode(int index) {
+        SelectCombo(Item(device, IDC_CONNECT_MODE), index);
+        DropModeList();
+    }
+    // Closes the port and opens it again; the reply re-initialises the page.
+    void Requery() {
+        ASSERT_TRUE(PressPortButton(device, OPEN_PORT_TEXT));
+        Click(Item(device, IDC_PORT_BUTTON));
+        ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(Item(device, IDC_APPLY)) != FALSE; }, REPLY_WAIT_MS))
+            << "the reply did not re-initialise the page";
+    }
+
+    // Hiding a box keeps the program's window thread busy a while on the
+    // bare X server: controls read meanwhile would read as empty.
+    static void WaitForWindowThread(HWND window) {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
+    }
+    // Presses Apply and answers the box: its text (empty: none came).
     std::wstring Apply(HWND p) {
         SimRunnerClearFrames(runner);
         Click(Item(p, IDC_APPLY));
         const std::wstring answer = AnswerMessageBox(app, REPLY_WAIT_MS);
-        DWORD_PTR ignored = 0;
-        SendMessageTimeoutW(p, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
+        WaitForWindowThread(p);
         return answer;
     }
     // An Apply that must succeed with one well-formed write: its record.
@@ -182,5 +240,6 @@ protected:
     std::string appPort, simPort;
     AppProcess app;
     SimRunner* runner = nullptr;
-    HWND page = nullptr;  // the PortSelectPage of the program's start
+    HWND page = nullptr;    // the PortSelectPage of the program's start
+    HWND device = nullptr;  // the device page ShowReader brought
 };

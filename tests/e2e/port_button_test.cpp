@@ -26,8 +26,7 @@ class PortButton : public ReaderTest, public ::testing::WithParamInterface<PageR
 
 TEST_P(PortButton, ClosingGreysOpeningEmptiesAndAReplyReinitialisesInPlace) {
     const PageRow& row = GetParam();
-    HWND device = IdentifyReader(row.type);
-    ASSERT_NE(device, nullptr);
+    ASSERT_NO_FATAL_FAILURE(ShowReader(row.type));
     const std::wstring version = ItemText(device, IDC_VERSION);
     const RECT shown = WindowRect(app.main);
     if (Item(device, IDC_DUAL_ANTENNA) != nullptr) {
@@ -40,24 +39,18 @@ TEST_P(PortButton, ClosingGreysOpeningEmptiesAndAReplyReinitialisesInPlace) {
     ASSERT_TRUE(PressPortButton(device, OPEN_PORT_TEXT));
     EXPECT_EQ(ControlsWhere(device, false), greyedModeOne);
     EXPECT_TRUE(ControlsWhere(device, true).empty());
-    EXPECT_EQ(ItemText(device, IDC_VERSION), version);
-    EXPECT_EQ(ItemText(device, IDC_NAME_OR_ID), L"reader01");
-    EXPECT_EQ(ItemText(device, IDC_IP_ADDRESS), L"192.168.1.100");
+    ExpectTexts({{IDC_VERSION, version.c_str()}, {IDC_NAME_OR_ID, L"reader01"}, {IDC_IP_ADDRESS, L"192.168.1.100"}});
 
     // The reply comes late so that the page can be seen waiting.
     SetFields({{"ipAddress", "10.1.2.3"}, {"connectMode", "0"}, {"deviceId", "77"}});
     SetFault("late:1500");
     ASSERT_TRUE(PressPortButton(device, CLOSE_PORT_TEXT));
-    for (int id : {IDC_VERSION, IDC_WIFI_SSID, IDC_WIFI_PASSWORD}) {
+    for (int id : {IDC_VERSION, IDC_WIFI_SSID, IDC_WIFI_PASSWORD})
         if (Item(device, id) != nullptr) { EXPECT_EQ(ItemText(device, id), L"") << id; }
-    }
     for (int id : kAddresses) EXPECT_TRUE(Blank(device, id)) << id;
-    for (int id : {IDC_RS485_BAUD, IDC_ANTENNA0_BAUD, IDC_ANTENNA1_BAUD, IDC_CONNECT_MODE}) {
+    for (int id : {IDC_RS485_BAUD, IDC_ANTENNA0_BAUD, IDC_ANTENNA1_BAUD, IDC_CONNECT_MODE})
         if (Item(device, id) != nullptr) { EXPECT_EQ(ComboSelection(Item(device, id)), -1) << id; }
-    }
-    if (Item(device, IDC_DUAL_ANTENNA) != nullptr) {
-        EXPECT_FALSE(Ticked(device, IDC_DUAL_ANTENNA));
-    }
+    if (Item(device, IDC_DUAL_ANTENNA) != nullptr) { EXPECT_FALSE(Ticked(device, IDC_DUAL_ANTENNA)); }
     EXPECT_EQ(ControlsWhere(device, true), Join(kModeOneControls, {IDC_NAME_LABEL, IDC_NAME_OR_ID}));
     EXPECT_EQ(ControlsWhere(device, false), Join(greyedModeOne, {IDC_PORT_LIST}));
     EXPECT_EQ(ItemText(device, IDC_NAME_OR_ID), L"reader01") << "hidden, not emptied";
@@ -68,8 +61,7 @@ TEST_P(PortButton, ClosingGreysOpeningEmptiesAndAReplyReinitialisesInPlace) {
     EXPECT_EQ(Pages(app.main).size(), 1u);
     const RECT after = WindowRect(app.main);
     EXPECT_EQ(after.bottom - after.top, shown.bottom - shown.top);
-    EXPECT_EQ(ItemText(device, IDC_IP_ADDRESS), L"10.1.2.3");
-    EXPECT_EQ(ItemText(device, IDC_NAME_OR_ID), row.nameAfterModeZeroReply);
+    ExpectTexts({{IDC_IP_ADDRESS, L"10.1.2.3"}, {IDC_NAME_OR_ID, row.nameAfterModeZeroReply}});
     EXPECT_EQ(ControlsWhere(device, false), std::set<int>{IDC_PORT_LIST});
     EXPECT_EQ(ControlsWhere(device, true), row.modeZeroHidesPlatform ? kModeOneControls : std::set<int>{});
 

@@ -1,9 +1,6 @@
 // MainWindow's system menu and the page replacement: the communication
 // log, export and import of a device page's settings, About, and readers
 // of different types one after another on the same port.
-#include <fstream>
-#include <iterator>
-
 #include "document/fields.h"
 #include "e2e_fixture.h"
 #include "protocol/reply.h"
@@ -46,34 +43,14 @@ protected:
         if (offered != nullptr) *offered = FileDialogName(dialog);
         return ChooseFile(dialog, path);
     }
-    // Hiding a box keeps the program's window thread busy a while on the
-    // bare X server: controls read meanwhile would read as empty.
-    void WaitForWindowThread(HWND window) {
-        DWORD_PTR ignored = 0;
-        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
-    }
-    std::wstring TempPath(const wchar_t* name) {
-        wchar_t folder[MAX_PATH] = L"";
-        GetTempPathW(MAX_PATH, folder);
-        return std::wstring(folder) + name;
-    }
 };
 
-std::string ReadFileText(const std::wstring& path) {
-    std::ifstream in(Narrow(path), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFileText(const std::wstring& path, const std::string& text) {
-    std::ofstream(Narrow(path), std::ios::binary) << text;
-}
 
 // A reader of another type on the same port replaces the page, the window
 // takes that type's height about its centre, and each Apply writes the
 // record of its own layout; the program keeps running.
 TEST_F(SystemMenu, ReadersOfOtherTypesReplaceThePage) {
-    HWND device = IdentifyReader(DEVICE_TYPE_BASIC);
-    ASSERT_NE(device, nullptr);
+    ASSERT_NO_FATAL_FAILURE(ShowReader(DEVICE_TYPE_BASIC));
     const int left = WindowRect(app.main).left, startTop = (GetSystemMetrics(SM_CYSCREEN) - 190) / 2;
     const struct { int type, heightAdded; } chain[] = {
         {DEVICE_TYPE_BASIC, 298}, {DEVICE_TYPE_DUAL_ANTENNA, 541}, {DEVICE_TYPE_WIFI, 521}, {DEVICE_TYPE_BASIC, 298}};
@@ -88,10 +65,8 @@ TEST_F(SystemMenu, ReadersOfOtherTypesReplaceThePage) {
             ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(Item(device, IDC_APPLY)) != FALSE; }, 3000));
         }
         EXPECT_EQ(Pages(app.main).size(), 1u);
-        const RECT box = WindowRect(app.main);
-        EXPECT_EQ(std::vector<long>({box.left, box.top, box.bottom - box.top}),
-                  std::vector<long>({left, startTop - step.heightAdded / 2, 190 + step.heightAdded}));
-        const std::vector<uint8_t> expected = ExpectedRecord();
+        EXPECT_EQ(Geometry(app.main), (Box{left, startTop - step.heightAdded / 2, 582, 190 + step.heightAdded}));
+        const std::vector<uint8_t> expected = ExpectedRecord();  // the reader's values before the write
         EXPECT_EQ(ApplyRecord(device), expected);
         EXPECT_TRUE(AppRunning(app));
     }
@@ -101,8 +76,7 @@ TEST_F(SystemMenu, ReadersOfOtherTypesReplaceThePage) {
 // tavrolin-cli's document; import fills the page, refuses a document of
 // another type and a broken file, and Apply then writes its record.
 TEST_F(SystemMenu, LogExportImportAndAbout) {
-    HWND device = IdentifyReader(DEVICE_TYPE_WIFI, {}, "garbage:7,100");
-    ASSERT_NE(device, nullptr);
+    ASSERT_NO_FATAL_FAILURE(ShowReader(DEVICE_TYPE_WIFI, {}, "garbage:7,100"));
     SystemCommand(app, IDM_COMM_LOG);
     ASSERT_NE(WaitTopWindow(app, L"TavrolinCommLog", 5000), nullptr);
     // A damaged reply is ignored: the page times out and closes the port.
@@ -152,7 +126,7 @@ TEST_F(SystemMenu, LogExportImportAndAbout) {
         {"{\"formatVersion\": 1,\n  \"deviceType\": 3,", UNREADABLE_TEXT, L"line 2, column"},
     };
     for (const auto& r : refused) {
-        WriteFileText(imported, r.document);
+        std::ofstream(Narrow(imported), std::ios::binary) << r.document;
         ASSERT_TRUE(FileCommand(IDM_IMPORT_SETTINGS, imported));
         const std::wstring message = AnswerMessageBox(app, 3000);
         WaitForWindowThread(device);
@@ -165,7 +139,7 @@ TEST_F(SystemMenu, LogExportImportAndAbout) {
     const std::string document =
         R"({"formatVersion": 1, "deviceType": 3, "fields": {"connectMode": 0, "deviceId": 4321,)"
         R"( "dhcpEnabled": true, "wifiSsid": "车间", "antenna1Baud": 9600, "dualAntennaMode": true}})";
-    WriteFileText(imported, document);
+    std::ofstream(Narrow(imported), std::ios::binary) << document;
     ASSERT_TRUE(FileCommand(IDM_IMPORT_SETTINGS, imported));
     EXPECT_TRUE(WaitFor([&] { return ItemText(device, IDC_NAME_OR_ID) == L"4321"; }, 3000));
     EXPECT_EQ(ItemText(device, IDC_WIFI_SSID), L"车间");
@@ -176,7 +150,8 @@ TEST_F(SystemMenu, LogExportImportAndAbout) {
     Overlay overlay;
     InputError error;
     ASSERT_TRUE(ParseDocument(document, "import", &overlay, &error)) << error.message;
-    EXPECT_EQ(ApplyRecord(device), ExpectedRecord(overlay));
+    const std::vector<uint8_t> expected = ExpectedRecord(overlay);  // before the write changes the reader
+    EXPECT_EQ(ApplyRecord(device), expected);
 
     SystemCommand(app, IDM_ABOUT);
     const std::wstring about = AnswerMessageBox(app, 3000);

@@ -1,7 +1,6 @@
 // WifiReaderPage against the simulated reader: what the page shows for a
 // reply, the DHCP box, the 157-byte records Apply writes in both modes,
 // and a reply that arrives while the page is shown.
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,54 +14,28 @@ const wchar_t* const IP_INVALID = L"IP格式不对";
 const wchar_t* const NAME_LABEL = L"设备名称：";
 const wchar_t* const ID_LABEL = L"设备ID：";
 
-// A record as the reader should receive it, built field by field.
-struct Expected {
-    std::vector<uint8_t> bytes = std::vector<uint8_t>(157, 0);
-    Expected& Byte(size_t at, uint8_t value) {
-        bytes[at] = value;
-        return *this;
-    }
-    Expected& Text(size_t at, const std::string& text) {
-        std::memcpy(&bytes[at], text.data(), text.size());
-        return *this;
-    }
-    Expected& U32(size_t at, uint32_t value) {
-        for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (24 - 8 * i));
-        return *this;
-    }
-};
-
-// The reader's factory record, mode 1, with the page's fixed parts.
-Expected FactoryMode1() {
-    Expected e;
-    e.Byte(0, 1).Text(1, "reader01").Text(33, "pass1234").U32(65, MAKEIPADDRESS(192, 168, 1, 10));
-    e.Byte(69, 0x01).Byte(70, 0xF6).Byte(85, 4).Byte(86, 4);
-    e.Text(89, "FactoryAP").Text(121, "wifipass123");
-    return e;
+// The factory reader's record with the page's fixed parts.
+Record WifiFactory(int mode) {
+    return std::move(FactoryRecord(mode, 157).At(85, {4, 4}).Text(89, "FactoryAP").Text(121, "wifipass123"));
 }
 
 class WifiPage : public ReaderTest {
 protected:
-    void ShowPage(const Fields& fields = {}) {
-        wifi = IdentifyReader(DEVICE_TYPE_WIFI, fields);
-        ASSERT_NE(wifi, nullptr);
-    }
-
-    HWND C(int id) { return Item(wifi, id); }
-    std::wstring T(int id) { return ItemText(wifi, id); }
+    HWND C(int id) { return Item(device, id); }
+    std::wstring T(int id) { return ItemText(device, id); }
     // A click on a check box, once the box has flipped and the page handled it.
     void Toggle(int id) {
-        const bool was = Ticked(wifi, id);
+        const bool was = Ticked(device, id);
         Click(C(id));
-        ASSERT_TRUE(WaitFor([&] { return Ticked(wifi, id) != was; }, 2000)) << "box " << id;
+        ASSERT_TRUE(WaitFor([&] { return Ticked(device, id) != was; }, 2000)) << "box " << id;
         SendTo(app.main, WM_NULL);
     }
     void ChooseMode(int index) {
         SelectCombo(C(IDC_CONNECT_MODE), index);
-        SendTo(wifi, WM_COMMAND, MAKEWPARAM(IDC_CONNECT_MODE, CBN_SELCHANGE), reinterpret_cast<LPARAM>(C(IDC_CONNECT_MODE)));
+        SendTo(device, WM_COMMAND, MAKEWPARAM(IDC_CONNECT_MODE, CBN_SELCHANGE), reinterpret_cast<LPARAM>(C(IDC_CONNECT_MODE)));
     }
     void ExpectPlatformShown(bool shown) {
-        EXPECT_EQ(ControlsWhere(wifi, true), shown ? std::set<int>{} : kModeOneControls);
+        EXPECT_EQ(ControlsWhere(device, true), shown ? std::set<int>{} : kModeOneControls);
     }
 
     // Sends an information reply as if the reader had spoken on its own:
@@ -88,91 +61,68 @@ protected:
         ASSERT_TRUE(done) << "the reply was not shown";
         SendTo(app.main, WM_NULL);
     }
-
-    HWND wifi = nullptr;
 };
 
 TEST_F(WifiPage, DhcpReplyTheDhcpBoxAndModeOneRecords) {
-    ShowPage({{"dhcpEnabled", "1"}, {"ipAddress", "10.1.2.3"}, {"wifiSsid", "hex:B0ECB9ABCAD2"}});  // "办公室"
+    ASSERT_NO_FATAL_FAILURE(ShowReader(DEVICE_TYPE_WIFI, {{"dhcpEnabled", "1"}, {"ipAddress", "10.1.2.3"},
+                                                          {"wifiSsid", "hex:B0ECB9ABCAD2"}}));  // "办公室"
     // Under DHCP only the reader's own address is shown; all three stay enabled.
-    EXPECT_TRUE(Ticked(wifi, IDC_DHCP));
+    EXPECT_TRUE(Ticked(device, IDC_DHCP));
     EXPECT_EQ(T(IDC_IP_ADDRESS), L"10.1.2.3");
-    EXPECT_TRUE(Blank(wifi, IDC_SUBNET_MASK) && Blank(wifi, IDC_GATEWAY));
-    EXPECT_EQ(ControlsWhere(wifi, false), std::set<int>{IDC_PORT_LIST});
-    const std::pair<int, const wchar_t*> shown[] = {
-        {IDC_VERSION, L"V2.1.8"},          {IDC_WIFI_SSID, L"办公室"},  {IDC_WIFI_PASSWORD, L"wifipass123"},
-        {IDC_ANTENNA0_BAUD, L"115200（默认）"}, {IDC_ANTENNA1_BAUD, L"115200（默认）"}, {IDC_NAME_LABEL, NAME_LABEL},
-        {IDC_CONNECT_MODE, L"主动连接平台"}, {IDC_NAME_OR_ID, L"reader01"}, {IDC_PLATFORM_IP, L"192.168.1.10"},
-        {IDC_PLATFORM_PORT, L"502"}};
-    for (const auto& s : shown) EXPECT_EQ(T(s.first), s.second) << s.first;
+    EXPECT_TRUE(Blank(device, IDC_SUBNET_MASK) && Blank(device, IDC_GATEWAY));
+    EXPECT_EQ(ControlsWhere(device, false), std::set<int>{IDC_PORT_LIST});
+    ExpectTexts({{IDC_VERSION, L"V2.1.8"}, {IDC_WIFI_SSID, L"办公室"}, {IDC_WIFI_PASSWORD, L"wifipass123"},
+                 {IDC_ANTENNA0_BAUD, L"115200（默认）"}, {IDC_ANTENNA1_BAUD, L"115200（默认）"}, {IDC_NAME_LABEL, NAME_LABEL},
+                 {IDC_CONNECT_MODE, MODE_CONNECT_TEXT}, {IDC_NAME_OR_ID, L"reader01"}, {IDC_PLATFORM_IP, L"192.168.1.10"},
+                 {IDC_PLATFORM_PORT, L"502"}});
     // Index 0 must be mode 0 whatever the sorted style would make of it.
     ASSERT_EQ(ComboCount(C(IDC_CONNECT_MODE)), 2);
     EXPECT_EQ(ComboItem(C(IDC_CONNECT_MODE), 0), L"等待平台连接（默认）");
     ExpectPlatformShown(true);
 
-    // With DHCP the addresses are neither read nor sent, whatever they show;
-    // the frame says 157 bytes.
+    // With DHCP the addresses are neither read nor sent, whatever they show.
     SetIpAddress(C(IDC_SUBNET_MASK), MAKEIPADDRESS(255, 255, 255, 0));
     const std::string office("\xB0\xEC\xB9\xAB\xCA\xD2\0\0\0", 9);  // over "FactoryAP"
-    EXPECT_EQ(ApplyRecord(wifi), FactoryMode1().Byte(71, 1).Text(89, office).bytes);
-    EXPECT_EQ(SimRunnerFrames(runner).back().raw[8], 0x00);
-    EXPECT_EQ(SimRunnerFrames(runner).back().raw[9], 0x9D);
+    EXPECT_EQ(ApplyRecord(device), WifiFactory(1).At(71, {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}).Text(89, office).bytes);
 
     // Unticked the three are enabled; ticking greys and empties them,
     // unticking gives them back empty.
     Toggle(IDC_DHCP);
-    EXPECT_EQ(ControlsWhere(wifi, false), std::set<int>{IDC_PORT_LIST});
+    EXPECT_EQ(ControlsWhere(device, false), std::set<int>{IDC_PORT_LIST});
     Toggle(IDC_DHCP);
-    EXPECT_TRUE(Ticked(wifi, IDC_DHCP));
-    for (int id : kAddresses) EXPECT_TRUE(!IsWindowEnabled(C(id)) && Blank(wifi, id)) << id;
+    for (int id : kAddresses) EXPECT_TRUE(!IsWindowEnabled(C(id)) && Blank(device, id)) << id;
     Toggle(IDC_DHCP);
-    EXPECT_FALSE(Ticked(wifi, IDC_DHCP));
-    for (int id : kAddresses) EXPECT_TRUE(IsWindowEnabled(C(id)) && Blank(wifi, id)) << id;
+    for (int id : kAddresses) EXPECT_TRUE(IsWindowEnabled(C(id)) && Blank(device, id)) << id;
 
     // Fixed addressing wants all three; a blank mask is found before an empty WiFi name.
     SetIpAddress(C(IDC_IP_ADDRESS), MAKEIPADDRESS(10, 0, 0, 5));
     SetIpAddress(C(IDC_GATEWAY), MAKEIPADDRESS(10, 0, 0, 1));
     SetText(C(IDC_WIFI_SSID), L"");
-    EXPECT_EQ(ApplyRefused(wifi), IP_INVALID);
+    EXPECT_EQ(ApplyRefused(device), IP_INVALID);
     SetIpAddress(C(IDC_SUBNET_MASK), MAKEIPADDRESS(255, 255, 0, 0));
     SetText(C(IDC_PLATFORM_PORT), L"503");
     SelectCombo(C(IDC_ANTENNA0_BAUD), 2);
     SetText(C(IDC_WIFI_SSID), L"net");
-    EXPECT_EQ(ApplyRecord(wifi), FactoryMode1()
-                                     .Byte(70, 0xF7)
-                                     .U32(72, MAKEIPADDRESS(10, 0, 0, 5))
-                                     .U32(76, MAKEIPADDRESS(255, 255, 0, 0))
-                                     .U32(80, MAKEIPADDRESS(10, 0, 0, 1))
-                                     .Byte(85, 2)
-                                     .Text(89, std::string("net\0\0\0\0\0\0", 9))
-                                     .bytes);
+    EXPECT_EQ(ApplyRecord(device), WifiFactory(1).At(70, {0xF7}).At(72, {10, 0, 0, 5, 255, 255, 0, 0, 10, 0, 0, 1})
+                                       .At(85, {2}).Text(89, std::string("net\0\0\0\0\0\0", 9)).bytes);
 }
 
 TEST_F(WifiPage, ModeZeroRecordAndSwitchingModes) {
-    ShowPage({{"connectMode", "0"}, {"deviceId", "-2147483648"}, {"antenna0Baud", "7"}, {"dualAntennaMode", "1"}});
+    ASSERT_NO_FATAL_FAILURE(ShowReader(DEVICE_TYPE_WIFI, {{"connectMode", "0"}, {"deviceId", "-2147483648"},
+                                                          {"antenna0Baud", "7"}, {"dualAntennaMode", "1"}}));
     EXPECT_EQ(ComboSelection(C(IDC_CONNECT_MODE)), 0);
-    EXPECT_EQ(T(IDC_NAME_LABEL), ID_LABEL);
-    EXPECT_EQ(T(IDC_NAME_OR_ID), L"-2147483648");
+    ExpectTexts({{IDC_NAME_LABEL, ID_LABEL}, {IDC_NAME_OR_ID, L"-2147483648"}, {IDC_SUBNET_MASK, L"255.255.255.0"}});
     ExpectPlatformShown(false);
     EXPECT_EQ(ComboSelection(C(IDC_ANTENNA0_BAUD)), -1);
-    EXPECT_TRUE(Ticked(wifi, IDC_DUAL_ANTENNA));
-    EXPECT_FALSE(Ticked(wifi, IDC_DHCP));
-    EXPECT_EQ(T(IDC_SUBNET_MASK), L"255.255.255.0");
+    EXPECT_TRUE(Ticked(device, IDC_DUAL_ANTENNA));
+    EXPECT_FALSE(Ticked(device, IDC_DHCP));
 
     // The fixed name and password, no platform, the ID as it came, no antenna 0 rate.
-    Expected mode0;
-    mode0.Text(1, "admin").Text(33, "602417");
-    mode0.U32(72, MAKEIPADDRESS(192, 168, 1, 100)).U32(76, MAKEIPADDRESS(255, 255, 255, 0));
-    mode0.U32(80, MAKEIPADDRESS(192, 168, 1, 1));
-    mode0.Byte(85, 255).Byte(86, 4).Byte(88, 1);
-    mode0.Text(89, "FactoryAP").Text(121, "wifipass123").U32(153, 0x80000000u);
-    EXPECT_EQ(ApplyRecord(wifi), mode0.bytes);
+    EXPECT_EQ(ApplyRecord(device), WifiFactory(0).At(85, {255, 4, 0, 1}).At(153, {0x80, 0, 0, 0}).bytes);
 
     // Mode 1 brings the stored name, password and platform back, and back again the ID.
     ChooseMode(1);
-    EXPECT_EQ(T(IDC_NAME_LABEL), NAME_LABEL);
-    EXPECT_EQ(T(IDC_PASSWORD), L"pass1234");
-    EXPECT_EQ(T(IDC_PLATFORM_PORT), L"502");
+    ExpectTexts({{IDC_NAME_LABEL, NAME_LABEL}, {IDC_PASSWORD, L"pass1234"}, {IDC_PLATFORM_PORT, L"502"}});
     ExpectPlatformShown(true);
     ChooseMode(0);
     EXPECT_EQ(T(IDC_NAME_OR_ID), L"-2147483648");
@@ -180,15 +130,15 @@ TEST_F(WifiPage, ModeZeroRecordAndSwitchingModes) {
 }
 
 TEST_F(WifiPage, DhcpRepliesClearTheAddressesTheyDoNotSend) {
-    ShowPage();
+    ASSERT_NO_FATAL_FAILURE(ShowReader(DEVICE_TYPE_WIFI));
     EXPECT_EQ(T(IDC_SUBNET_MASK), L"255.255.255.0");
 
     // A DHCP reader now: the previous reader's mask and gateway do not stay
     // behind, so unticking the box cannot send them.
-    PushReply({{"dhcpEnabled", "1"}, {"ipAddress", "10.9.8.7"}}, [&] { return T(IDC_IP_ADDRESS) == L"10.9.8.7"; });
-    ASSERT_FALSE(HasFatalFailure());
-    EXPECT_TRUE(Ticked(wifi, IDC_DHCP));
-    EXPECT_TRUE(Blank(wifi, IDC_SUBNET_MASK) && Blank(wifi, IDC_GATEWAY));
+    ASSERT_NO_FATAL_FAILURE(
+        PushReply({{"dhcpEnabled", "1"}, {"ipAddress", "10.9.8.7"}}, [&] { return T(IDC_IP_ADDRESS) == L"10.9.8.7"; }));
+    EXPECT_TRUE(Ticked(device, IDC_DHCP));
+    EXPECT_TRUE(Blank(device, IDC_SUBNET_MASK) && Blank(device, IDC_GATEWAY));
     Toggle(IDC_DHCP);
     Click(C(IDC_APPLY));
     EXPECT_EQ(AnswerMessageBox(app, 3000), IP_INVALID);
@@ -198,9 +148,9 @@ TEST_F(WifiPage, DhcpRepliesClearTheAddressesTheyDoNotSend) {
     Toggle(IDC_DHCP);
     StartReader(DEVICE_TYPE_WIFI);
     SetFields({{"dhcpEnabled", "1"}, {"ipAddress", "10.7.7.7"}});
-    ASSERT_TRUE(PressPortButton(wifi, OPEN_PORT_TEXT));
-    ASSERT_TRUE(PressPortButton(wifi, CLOSE_PORT_TEXT));
-    EXPECT_TRUE(Ticked(wifi, IDC_DHCP));
+    ASSERT_TRUE(PressPortButton(device, OPEN_PORT_TEXT));
+    ASSERT_TRUE(PressPortButton(device, CLOSE_PORT_TEXT));
+    EXPECT_TRUE(Ticked(device, IDC_DHCP));
     ASSERT_TRUE(WaitFor([&] { return T(IDC_IP_ADDRESS) == L"10.7.7.7"; }, REPLY_WAIT_MS));
     SendTo(app.main, WM_NULL);
     for (int id : kAddresses) EXPECT_FALSE(IsWindowEnabled(C(id))) << id;

@@ -4,15 +4,10 @@
 // reads back the same once written out again. A record made of the input's
 // texts reads back as it was written.
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "cli/audit_log.h"
-#include "document/text_codec.h"
-
-#define CHECK(cond) \
-    ((cond) ? (void)0 : (std::fprintf(stderr, "invariant failed: %s (line %d)\n", #cond, __LINE__), std::abort()))
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 

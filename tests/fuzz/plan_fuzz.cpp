@@ -4,15 +4,11 @@
 // width whose values sit in named columns; the cells of any table the CSV
 // reader accepts read back the same once written out again fully quoted.
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "cli/plan.h"
-
-#define CHECK(cond) \
-    ((cond) ? (void)0 : (std::fprintf(stderr, "invariant failed: %s (line %d)\n", #cond, __LINE__), std::abort()))
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 

@@ -11,8 +11,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -21,9 +19,7 @@
 #include "protocol/frame.h"
 #include "protocol/reassembly.h"
 #include "protocol/reply.h"
-
-#define CHECK(cond) \
-    ((cond) ? (void)0 : (std::fprintf(stderr, "invariant failed: %s (line %d)\n", #cond, __LINE__), std::abort()))
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 

@@ -52,16 +52,6 @@ TEST_F(Reassembly, SplitAndJoinedFramesAreEachHandledOnce) {
     EXPECT_EQ(rx.rxFill + r.bytesDiscarded, 0u);
 }
 
-TEST_F(Reassembly, GarbageIsDiscardedWholeEvenBeforeAGoodFrame) {
-    Bytes bytes = {'x', 'K', 'W', 'T', 'B', 0, 0, 0, 0, 0, 0};
-    const Bytes f = Frame(5);
-    bytes.insert(bytes.end(), f.begin(), f.end());
-    Feed(bytes);
-    EXPECT_EQ(Run(0), -1);
-    EXPECT_TRUE(handled.empty());
-    EXPECT_EQ(r.bytesDiscarded, bytes.size());
-}
-
 TEST_F(Reassembly, PartialHeaderGoesAfterFiftyMillisecondsFromFirstSight) {
     Feed({1, 2, 3, 4, 5});
     EXPECT_EQ(Run(1000), 50);
@@ -90,7 +80,17 @@ TEST_F(Reassembly, PartialHeaderGoesAfterFiftyMillisecondsFromFirstSight) {
     EXPECT_EQ(rx.rxFill, 0u);
 }
 
-TEST_F(Reassembly, OversizeFramesAndBytesAreDroppedAtOnce) {
+// Garbage (even before a good frame), oversize frames and bytes beyond the
+// buffer are dropped at once.
+TEST_F(Reassembly, WhatCannotBeAFrameIsDroppedAtOnce) {
+    Bytes bytes = {'x', 'K', 'W', 'T', 'B', 0, 0, 0, 0, 0, 0};
+    const Bytes f = Frame(5);
+    bytes.insert(bytes.end(), f.begin(), f.end());
+    Feed(bytes);
+    EXPECT_EQ(Run(0), -1);
+    EXPECT_TRUE(handled.empty());
+    EXPECT_EQ(r.bytesDiscarded, bytes.size());
+
     Feed({'K', 'W', 'T', 'B', 1, 2, 0, 0, 0x03, 0xF7});  // 1015 + 10 bytes: cannot fit
     EXPECT_EQ(Run(0), -1);
     EXPECT_EQ(rx.rxFill, 0u);

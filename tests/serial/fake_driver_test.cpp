@@ -37,8 +37,9 @@ struct Script {
     bool stuck;         // writes never complete; cancelled requests never end
     int deniedOpens;    // the first opens fail with ERROR_ACCESS_DENIED
     int leftover;       // LEFT_* in the DCB GetCommState reports
+    bool replies;       // false: the query never gets out (window program) or the line goes (console)
 };
-const Script PLAIN = {"plain", true, false, 0, 0, false, 0, 0};
+const Script PLAIN = {"plain", true, false, 0, 0, false, 0, 0, true};
 
 // The driver, under lock. A written query is answered: a third of the reply
 // at once, the rest just after the program next finds the queue empty (so
@@ -300,18 +301,15 @@ bool Exchange(const Script& script, uint8_t seed, DWORD limitMs, long* replyMs, 
     return opened;
 }
 
-const struct Row {
-    Script script;
-    bool replies;   // false: the driver never lets the query out
-} ROWS[] = {
-    {{"no event history", false, false, 0, 0, false, 0, 0}, true},
-    {{"EV_RXCHAR with an empty queue", true, true, 0, 0, false, 0, 0}, true},
-    {{"WaitCommEvent rejected (87)", true, false, ERROR_INVALID_PARAMETER, 0, false, 0, 0}, true},
-    {{"ClearCommError rejected (87)", true, false, 0, ERROR_INVALID_PARAMETER, false, 0, 0}, true},
-    {{"nothing completes after cancel", true, false, 0, 0, true, 0, 0}, false},
-    {{"busy for the first reopens", true, false, 0, 0, false, 3, 0}, true},
-    {{"abort on error left on", true, false, 0, 0, false, 0, LEFT_ABORT}, true},
-    {{"flow control, DSR, NUL stripping left on", true, false, 0, 0, false, 0, LEFT_FLOW | LEFT_DSR | LEFT_NULL}, true},
+const Script ROWS[] = {
+    {"no event history", false, false, 0, 0, false, 0, 0, true},
+    {"EV_RXCHAR with an empty queue", true, true, 0, 0, false, 0, 0, true},
+    {"WaitCommEvent rejected (87)", true, false, ERROR_INVALID_PARAMETER, 0, false, 0, 0, true},
+    {"ClearCommError rejected (87)", true, false, 0, ERROR_INVALID_PARAMETER, false, 0, 0, true},
+    {"nothing completes after cancel", true, false, 0, 0, true, 0, 0, false},
+    {"busy for the first reopens", true, false, 0, 0, false, 3, 0, true},
+    {"abort on error left on", true, false, 0, 0, false, 0, LEFT_ABORT, true},
+    {"flow control, DSR, NUL stripping left on", true, false, 0, 0, false, 0, LEFT_FLOW | LEFT_DSR | LEFT_NULL, true},
 };
 
 class FakeDriverTest : public ::testing::Test {
@@ -323,11 +321,11 @@ protected:
 };
 
 TEST_F(FakeDriverTest, WindowProgramServesEveryDriver) {
-    for (const Row& row : ROWS) {
-        SCOPED_TRACE(row.script.name);
+    for (const Script& row : ROWS) {
+        SCOPED_TRACE(row.name);
         long replyMs = 0, nextMs = 0;
         DWORD writeMs = 0, nextWriteMs = 0;
-        const bool opened = Exchange(row.script, 1, 1500, &replyMs, &writeMs);
+        const bool opened = Exchange(row, 1, 1500, &replyMs, &writeMs);
         const LONG before = g.calls;
         Sleep(1000);
         const LONG calls = g.calls - before;
@@ -336,7 +334,7 @@ TEST_F(FakeDriverTest, WindowProgramServesEveryDriver) {
         const bool nextOpened = Exchange(PLAIN, 2, 6000, &nextMs, &nextWriteMs);
         ClosePort();
 
-        std::printf("%-42s opened %d  reply %5ld ms  write %4lu ms  calls/s %6ld  next port %5ld ms\n", row.script.name,
+        std::printf("%-42s opened %d  reply %5ld ms  write %4lu ms  calls/s %6ld  next port %5ld ms\n", row.name,
                     opened, replyMs, static_cast<unsigned long>(writeMs), static_cast<long>(calls), nextMs);
         EXPECT_TRUE(opened && nextOpened);
         EXPECT_TRUE(replyMs >= 0 || !row.replies) << "the reply did not arrive whole";
@@ -350,9 +348,10 @@ TEST_F(FakeDriverTest, WindowProgramServesEveryDriver) {
 // like any other; a port whose line state is gone as well is lost.
 TEST_F(FakeDriverTest, ConsoleLineReadsUntilTheLineIsGone) {
     const Bytes query = BuildQueryInfoFrame();
-    for (const Row& row : {ROWS[0], ROWS[3], Row{{"unplugged after the open", true, false, 0, 0, false, 0, 0}, false}}) {
-        SCOPED_TRACE(row.script.name);
-        UseDriver(row.script, Expect(3));
+    const Script unplugged = {"unplugged after the open", true, false, 0, 0, false, 0, 0, false};
+    for (const Script& row : {ROWS[0], ROWS[3], unplugged}) {
+        SCOPED_TRACE(row.name);
+        UseDriver(row, Expect(3));
         SerialLine* line = LineOpen("COM7", nullptr);
         ASSERT_NE(line, nullptr);
         ExpectReaderDcb();

@@ -108,9 +108,8 @@ int main(int argc, char** argv) {
         r.held = Info(r.runner);
     }
 
-    int failures = 0;
+    int failures = 0, counts[9] = {};
     long fdsAt5 = 0, memoryAt5 = 0, fdsLast = 0, memoryLast = 0, slowest = 0;
-    int counts[9] = {};
     const auto started = std::chrono::steady_clock::now();
     for (int run = 1; run <= runs; ++run) {
         std::vector<int> drawn(readers);
@@ -118,20 +117,19 @@ int main(int argc, char** argv) {
         std::vector<long> took(readers);
         std::vector<std::thread> threads;
         for (int i = 0; i < readers; ++i) {
-            Reader& r = bench[i];
             drawn[i] = static_cast<int>(random() % (sizeof FAULTS / sizeof FAULTS[0]));
             SimFaultPlan plan;
             std::string error;
             SimParseFault(FAULTS[drawn[i]].fault, &plan, &error);
-            SimRunnerUpdate(r.runner, [&](SimReader* s) { s->fault = plan; });
+            SimRunnerUpdate(bench[i].runner, [&](SimReader* s) { s->fault = plan; });
             // Values of this run: each reader gets its own address and name.
             CliOptions options;
             options.command = CMD_APPLY;
-            options.ports = {r.port};
+            options.ports = {bench[i].port};
             InputError ignored;
             ParseSetting("ipAddress=10." + std::to_string(run) + "." + std::to_string(i) + ".7", &options.overlay, &ignored);
             ParseSetting("deviceName=soak-" + std::to_string(run) + "-" + std::to_string(i), &options.overlay, &ignored);
-            if (r.type != DEVICE_TYPE_BASIC) ParseSetting("connectMode=1", &options.overlay, &ignored);
+            if (bench[i].type != DEVICE_TYPE_BASIC) ParseSetting("connectMode=1", &options.overlay, &ignored);
             threads.emplace_back([&, options, i] {
                 const auto t0 = std::chrono::steady_clock::now();
                 results[i] = RunOnPort(options, bench[i].port);
@@ -145,28 +143,24 @@ int main(int argc, char** argv) {
             Reader& r = bench[i];
             SimRunnerUpdate(r.runner, [](SimReader* s) { s->fault = SimFaultPlan{SIM_FAULT_NONE, 0, 0, -1}; });
             SimRunnerClearFrames(r.runner);  // the readers' own log is no part of the tool's memory
-            const int expected = FAULTS[drawn[i]].exitCode;
-            ++counts[results[i].exitCode >= 0 && results[i].exitCode <= 8 ? results[i].exitCode : 1];
+            const int code = results[i].exitCode, expected = FAULTS[drawn[i]].exitCode;
+            ++counts[code >= 0 && code <= 8 ? code : 1];
             slowest = std::max(slowest, took[i]);
             const std::vector<uint8_t> now = Info(r.runner);
-            const char* wrong = results[i].exitCode != expected ? "exit code"
-                              : took[i] > RUN_LIMIT_MS          ? "time"
+            const uint8_t ip[4] = {10, static_cast<uint8_t>(run), static_cast<uint8_t>(i), 7};
+            const char* wrong = code != expected ? "exit code"
+                              : took[i] > RUN_LIMIT_MS ? "time"
                               : expected != EXIT_OK && now != r.held ? "a failed run changed the reader"
-                                                                     : nullptr;
+                              : code == EXIT_OK && std::memcmp(&now[DI_IP_ADDRESS], ip, 4) != 0
+                                  ? "success, but the reader holds another address"
+                                  : nullptr;
             if (wrong != nullptr) {
                 std::printf("run %d, %s (type %d, fault %s): %s: exit %d (expected %d) after %ld ms: %s\n", run,
-                            r.port.c_str(), r.type, FAULTS[drawn[i]].fault, wrong, results[i].exitCode, expected,
-                            took[i], results[i].message.c_str());
+                            r.port.c_str(), r.type, FAULTS[drawn[i]].fault, wrong, code, expected, took[i],
+                            results[i].message.c_str());
                 ++failures;
             }
-            if (results[i].exitCode == EXIT_OK) {
-                r.held = now;
-                const uint8_t ip[4] = {10, static_cast<uint8_t>(run), static_cast<uint8_t>(i), 7};
-                if (std::memcmp(now.data() + DI_IP_ADDRESS, ip, 4) != 0) {
-                    std::printf("run %d, %s: success, but the reader holds another address\n", run, r.port.c_str());
-                    ++failures;
-                }
-            }
+            if (code == EXIT_OK) r.held = now;
         }
         // Sampled with every reader's line open again (a hang-up reopens it).
         for (Reader& r : bench)
@@ -178,13 +172,12 @@ int main(int argc, char** argv) {
 
     // The settings of the last successful run, byte for byte, and what the
     // reader holds of them.
-    for (int i = 0; i < readers; ++i) {
-        const std::vector<uint8_t> now = Info(bench[i].runner);
-        if (now != bench[i].held) {
-            std::printf("%s: the reader's record changed after its last successful run\n", bench[i].port.c_str());
+    for (Reader& r : bench) {
+        if (Info(r.runner) != r.held) {
+            std::printf("%s: the reader's record changed after its last successful run\n", r.port.c_str());
             ++failures;
         }
-        SimRunnerStop(bench[i].runner);
+        SimRunnerStop(r.runner);
     }
     std::printf("exit codes:");
     for (int c = 0; c <= 8; ++c)

@@ -1,0 +1,95 @@
+// tavrolin-cli.exe under Wine on the rig's cable: the simulated reader runs
+// here on TAV_SIM_PORT, the program on the paired TAV_APP_PORT.
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <fstream>
+
+#include "cli/exit_codes.h"
+#include "e2e_fixture.h"
+#include "sim/sim_fleet.h"
+
+namespace {
+
+class CliUnderWine : public ReaderTest {
+protected:
+    // Runs the program (its build path as Wine sees it, "Z:\...") with args,
+    // standard output to a file: the exit code (-1: it could not start), the output in *out.
+    static int RunCli(const std::string& args, std::string* out) {
+        std::string exe = std::string("Z:") + TAV_CLI_EXE;
+        for (char& c : exe) c = c == '/' ? '\\' : c;
+        const std::wstring outFile = TempPath(L"tav-cli-e2e.out");
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        HANDLE file = CreateFileW(outFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return -1;
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = file;
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        std::wstring commandLine = L"\"" + Widen(exe) + L"\" " + Widen(args);
+        PROCESS_INFORMATION process = {};
+        DWORD code = static_cast<DWORD>(-1);
+        if (CreateProcessW(Widen(exe).c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+            if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 99);
+            GetExitCodeProcess(process.hProcess, &code);
+            CloseHandle(process.hThread);
+            CloseHandle(process.hProcess);
+        }
+        CloseHandle(file);
+        *out = ReadFileText(outFile);
+        return static_cast<int>(code);
+    }
+};
+
+TEST_F(CliUnderWine, ExportApplyIdentifyOnTheRigsCable) {
+    StartReader(DEVICE_TYPE_BASIC);
+    const std::string doc = Narrow(TempPath(L"tav-cli-e2e.json")), port = " --port " + appPort;
+    std::string out;
+    EXPECT_EQ(RunCli("export" + port + " -o \"" + doc + "\"", &out), EXIT_OK);
+    EXPECT_EQ(RunCli("--trace apply" + port + " \"" + doc + "\" --set deviceName=门禁A --set ipAddress=10.0.0.5 --set platformPort=502",
+                     &out), EXIT_OK) << out;
+    EXPECT_EQ(RunCli("--json identify" + port, &out), EXIT_OK);
+
+    std::vector<uint8_t> written;
+    for (const SimReceivedFrame& f : SimRunnerFrames(runner))
+        if (f.command == CMD_WRITE_CONFIG) written.assign(f.raw.begin() + FRAME_HEADER_SIZE, f.raw.end());
+    ASSERT_EQ(written.size(), 93u);
+    EXPECT_EQ(Slice(written, 0, 7), (Bytes{1, 0xC3, 0xC5, 0xBD, 0xFB, 'A', 0}));
+    EXPECT_EQ(Slice(written, 69, 7), (Bytes{0x01, 0xF6, 0, 10, 0, 0, 5}));
+    const auto json = nlohmann::json::parse(out, nullptr, false);
+    ASSERT_FALSE(json.is_discarded()) << out;
+    EXPECT_EQ(json["fields"]["deviceName"], "门禁A");
+    EXPECT_EQ(json["fields"]["ipAddress"], "10.0.0.5");
+}
+
+TEST_F(CliUnderWine, ProvisionTwoReadersOneAfterAnotherOnTheRigsCable) {
+    // Two readers with silence between them: the rig's cable stays plugged.
+    std::vector<SimFleetReader> readers(2);
+    for (SimFleetReader& r : readers) {
+        SimInit(&r.reader, DEVICE_TYPE_BASIC);
+        r.hangUp = false;
+    }
+    SimRunnerOptions options;
+    options.port = simPort;
+    std::string error, out;
+    SimFleet* fleet = SimFleetStart(options, readers, &error);
+    ASSERT_NE(fleet, nullptr) << simPort << ": " << error;
+
+    const std::wstring plan = TempPath(L"tav-fleet.csv"), log = TempPath(L"tav-fleet.log.jsonl");
+    DeleteFileW(log.c_str());
+    std::ofstream(Narrow(plan), std::ios::binary) << "ipAddress,deviceName\r\n10.0.7.21,\xE9\x97\xA8\xE7\xA6\x81-21\r\n"
+                                                     "10.0.7.22,\xE9\x97\xA8\xE7\xA6\x81-22\r\n";
+    EXPECT_EQ(RunCli("provision \"" + Narrow(plan) + "\" --port " + appPort, &out), EXIT_OK) << out;
+    EXPECT_NE(out.find("row 3: 10.0.7.22 written and verified - connect the next reader"), std::string::npos) << out;
+    const std::vector<SimReader> after = SimFleetReaders(fleet);
+    SimFleetStop(fleet);
+    EXPECT_EQ(SimGetField(&after[0], "ipAddress"), "10.0.7.21");
+    EXPECT_EQ(SimGetField(&after[1], "ipAddress"), "10.0.7.22");
+    const std::string lines = ReadFileText(log);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 2) << lines;
+}
+
+}  // namespace

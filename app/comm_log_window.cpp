@@ -164,16 +164,7 @@ void ShowCommLogWindow(HWND owner) {
         SetForegroundWindow(window);
         return;
     }
-    WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = CommLogWindowProc;
-    windowClass.hInstance = g_instance;
-    windowClass.hIcon = LoadIconW(g_instance, MAKEINTRESOURCEW(IDI_APP_LARGE));
-    windowClass.hIconSm = LoadIconW(g_instance, MAKEINTRESOURCEW(IDI_APP_SMALL));
-    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = CLASS_NAME;
-    RegisterClassExW(&windowClass);  // fails harmlessly when registered before
+    RegisterShellClass(g_instance, CLASS_NAME, CommLogWindowProc, 0, COLOR_BTNFACE);
 
     wchar_t title[32] = L"";
     LoadStringW(g_instance, IDS_MENU_COMM_LOG, title, 32);

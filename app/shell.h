@@ -14,6 +14,11 @@
                                          // through the page's checks; 1 when written
 #define WM_PAGE_IMPORT (WM_APP + 3)      // lParam const Overlay*: the fields into the controls
 
+// Registers a top-level window class of the program with its icons, the
+// arrow cursor and the system colour background + 1 gives (registering it
+// again fails harmlessly).
+void RegisterShellClass(HINSTANCE instance, const wchar_t* name, WNDPROC procedure, UINT style, int background);
+
 // Set once at start-up on the UI thread, read-only afterwards.
 extern HINSTANCE g_instance;
 extern HWND g_mainWindow;

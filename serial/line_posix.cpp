@@ -81,10 +81,14 @@ SerialLine* LineOpenPty(const std::string& linkPath, std::string* error) {
         if (master >= 0) close(master);
         return nullptr;
     }
-    const char* slaveName = ptsname(master);
+    // ptsname_r: readers on threads of one process (a fleet, a soak) make
+    // their ptys at the same moments; ptsname's shared buffer could hand
+    // one of them another's slave, and both would publish the same pty.
+    char slaveName[128] = "";
+    const bool named = ptsname_r(master, slaveName, sizeof slaveName) == 0;
     // Holding the slave open ourselves keeps the master readable while no
     // program has the published end open (otherwise it reports hang-up).
-    int slave = slaveName ? open(slaveName, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+    int slave = named ? open(slaveName, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
     if (slave < 0 || !SetRaw115200(slave) || !Publish(slaveName, linkPath, error)) {
         if (error && error->empty()) *error = Why("cannot set up the pty for", linkPath);
         if (slave >= 0) close(slave);

@@ -4,6 +4,8 @@
 // bytes-appended event, with the time-out the reassembly step asks for.
 #include "serial/receive_path.h"
 
+#include <atomic>
+
 #include "protocol/reassembly.h"
 #include "serial/comm_io.h"
 #include "serial/comm_log.h"
@@ -26,7 +28,14 @@ static FrameHandler g_frameHandler = nullptr;
 
 static const DWORD READ_CHUNK = COMM_READ_CHUNK;
 
+// Counts the port's openings and closings: incremented by SerialLink (UI
+// thread or ParserThread) after it stored the new handle, read by
+// ReceiveThread. Windows may give a reopened port the handle value of the
+// one just closed, so the value alone does not tell a new port.
+static std::atomic<unsigned> g_portGeneration{0};
+
 void SignalPortChanged() {
+    g_portGeneration.fetch_add(1);
     if (g_portChanged != nullptr) SetEvent(g_portChanged);
 }
 
@@ -47,11 +56,15 @@ DWORD WINAPI ReceiveThread(LPVOID) {
     // The receiver (its requests, their event and ReadBuffer) belongs to
     // this thread alone.
     static CommReceiver receiver = {INVALID_HANDLE_VALUE, nullptr, false, nullptr, 0, 0};
+    unsigned seen = 0;
     for (;;) {
+        const unsigned generation = g_portGeneration.load();
         HANDLE port = g_portHandle.load();
-        // Closed or reopened: a wait still pending on the old handle is
-        // ended, or given up after about a second, never waited for longer.
-        if (port != receiver.port) SwitchCommReceiver(&receiver, port);
+        // Closed or reopened (under the same handle value too): a wait
+        // still pending on the old port is ended, or given up after about a
+        // second, never waited for longer.
+        if (port != receiver.port || generation != seen) SwitchCommReceiver(&receiver, port);
+        seen = generation;
         if (port == INVALID_HANDLE_VALUE) {
             WaitForSingleObject(g_portChanged, INFINITE);
             continue;

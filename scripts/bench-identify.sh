@@ -9,8 +9,10 @@
 #      device page existing: median of 20 rounds with the communication
 #      log window closed and 20 with it open, interleaved in one run with
 #      20 rounds of its floor (tools/floor_page.cpp: a bare program that
-#      reads the same reply and creates the same page template), all timed
-#      by the same watcher (tools/bench_identify.cpp), and the ratio.
+#      reads the same reply and creates the same page template) and 20 of
+#      the same program also closing the port, destroying the port
+#      selection page and growing the window first, all timed by the same
+#      watcher (tools/bench_identify.cpp), and the ratios.
 # Builds what it needs in build/bench-win and build/bench-native and runs
 # on a rig of its own (build/bench-rig, prefix build/bench-prefix).
 # Settings: TAV_BENCH_SECONDS (default 10), TAV_BENCH_ROUNDS (default 20).
@@ -104,4 +106,4 @@ kill "$APP_PID" 2>/dev/null || true; APP_PID=""
 sleep 1
 
 echo "== identification latency"
-wine "$WIN/tools/bench_identify.exe" "$ROUNDS" 2>&1 | tr -d '\r' | grep -v 'cannot be preloaded' | tail -n 6
+wine "$WIN/tools/bench_identify.exe" "$ROUNDS" 2>&1 | tr -d '\r' | grep -v 'cannot be preloaded' | tail -n 7

@@ -8,8 +8,10 @@
 // run. Interleaved with those rounds, the floor the platform sets for the
 // same work: tools/floor_page.cpp, a bare program that reads the same reply
 // through the same cable and creates the same page template, timed from
-// the same moment to the same control by the same watcher. It prints the
-// latency as a ratio to that floor.
+// the same moment to the same control by the same watcher; and the same
+// bare program also doing the platform's part of the page switch the
+// reply asks for (port closed, port selection page destroyed, window grown).
+// It prints the latency as a ratio to both floors.
 //
 //   bench_identify [ROUNDS]      (default 20 of each; needs the rig's environment)
 #include <windows.h>
@@ -110,8 +112,9 @@ static double PageShownAt(HWND main) {
     return 0;
 }
 
-// A floor round: floor_page.exe on the program's port; the latency or -1.
-static double FloorRound(const std::string& appPort, const TimedReader& timed) {
+// A floor round: floor_page.exe on the program's port, with the page switch
+// or without; the latency or -1.
+static double FloorRound(const std::string& appPort, const TimedReader& timed, bool pageSwitch) {
     std::string exe = EnvOr("TAV_FLOOR_EXE", "");
     if (exe.empty()) {
         char self[MAX_PATH] = "";
@@ -122,7 +125,8 @@ static double FloorRound(const std::string& appPort, const TimedReader& timed) {
     if (templates[0] == '/') templates = "Z:" + templates;
     for (char& c : templates) c = c == '/' ? '\\' : c;
     std::wstring commandLine = Widen("\"" + exe + "\" " + appPort + " " +
-                                     std::to_string(SimInfoReplyFrame(&timed.reader).size()) + " \"" + templates + "\"");
+                                     std::to_string(SimInfoReplyFrame(&timed.reader).size()) + " \"" + templates + "\"" +
+                                     (pageSwitch ? " switch" : ""));
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
@@ -147,20 +151,20 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    // Three kinds of round in turn: the program with its log window closed,
-    // with it open, and the floor program.
-    std::vector<double> latencies[3], receivePath[2];
-    for (int round = 0; round < 3 * rounds; ++round) {
-        const int kind = round % 3, logOpen = kind == 1;
+    // Four kinds of round in turn: the program with its log window closed,
+    // with it open, and the floor program without and with the page switch.
+    std::vector<double> latencies[4], receivePath[2];
+    for (int round = 0; round < 4 * rounds; ++round) {
+        const int kind = round % 4, logOpen = kind == 1;
         TimedReader timed;
         std::string error;
         if (!StartTimedReader(simPort, &timed, &error)) {
             std::fprintf(stderr, "bench_identify: %s\n", error.c_str());
             return 1;
         }
-        if (kind == 2) {
-            const double latency = FloorRound(appPort, timed);
-            if (latency >= 0) latencies[2].push_back(latency);
+        if (kind >= 2) {
+            const double latency = FloorRound(appPort, timed, kind == 3);
+            if (latency >= 0) latencies[kind].push_back(latency);
             else std::fprintf(stderr, "round %d: no floor page\n", round + 1);
             SimRunnerStop(timed.runner);
             continue;
@@ -200,11 +204,16 @@ int main(int argc, char** argv) {
     }
     for (int logOpen = 0; logOpen < 2; ++logOpen)
         PrintFigure("receive path, reply sent -> its log line        ", logOpen ? "open  " : "closed", receivePath[logOpen]);
-    if (latencies[0].empty() || latencies[2].empty()) return 1;
-    std::vector<double>& floor = latencies[2];
-    std::sort(floor.begin(), floor.end());
-    std::printf("floor: the same reply read and the same page created by a bare program, %zu rounds: median %.1f ms, "
-                "min %.1f ms, max %.1f ms\n", floor.size(), Median(floor), floor.front(), floor.back());
-    std::printf("identification latency (log window closed) / floor: %.2f\n", Median(latencies[0]) / Median(floor));
+    if (latencies[0].empty() || latencies[2].empty() || latencies[3].empty()) return 1;
+    const char* floors[2] = {"the same reply read and the same page created by a bare program",
+                             "the same, after closing the port, destroying a page and growing the window"};
+    for (int kind = 2; kind < 4; ++kind) {
+        std::vector<double>& floor = latencies[kind];
+        std::sort(floor.begin(), floor.end());
+        std::printf("floor: %s, %zu rounds: median %.1f ms, min %.1f ms, max %.1f ms\n", floors[kind - 2],
+                    floor.size(), Median(floor), floor.front(), floor.back());
+    }
+    std::printf("identification latency (log window closed) / floor: %.2f; / floor with the page switch: %.2f\n",
+                Median(latencies[0]) / Median(latencies[2]), Median(latencies[0]) / Median(latencies[3]));
     return complete ? 0 : 1;
 }

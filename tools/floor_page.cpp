@@ -6,7 +6,13 @@
 // no page replaced, no window resized. It carries tavrolin.exe's manifest,
 // so its controls are the same (themed) controls.
 //
-//   floor_page COMn REPLY_BYTES TEMPLATE_EXE
+// With "switch" it also does the platform's part of what an information
+// reply asks of tavrolin.exe before the page: it starts at the program's
+// size with the port selection template shown, and on the reply closes the
+// port, destroys that page and grows the window as the program does
+// (SWP_FRAMECHANGED, top moved up) before creating the device page.
+//
+//   floor_page COMn REPLY_BYTES TEMPLATE_EXE [switch]
 #include <windows.h>
 #include <commctrl.h>
 
@@ -16,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/page_host.h"
 #include "protocol/frame.h"
 #include "resources/resource.h"
 #include "serial/line.h"
@@ -34,6 +41,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const size_t replyBytes = static_cast<size_t>(std::atol(argv[2]));
+    const bool pageSwitch = argc > 4 && std::string(argv[4]) == "switch";
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES};
     InitCommonControlsEx(&controls);
     HMODULE templates = LoadLibraryExA(argv[3], nullptr, LOAD_LIBRARY_AS_DATAFILE);
@@ -43,8 +51,15 @@ int main(int argc, char** argv) {
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = L"TavrolinFloor";
     RegisterClassW(&windowClass);
-    HWND window = CreateWindowExW(0, L"TavrolinFloor", L"floor", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 560,
-                                  520, nullptr, nullptr, windowClass.hInstance, nullptr);
+    // The plain floor's window is the one it always had; with the switch it
+    // is tavrolin.exe's (style, start-up place and size).
+    HWND window = pageSwitch ? CreateWindowExW(0, L"TavrolinFloor", L"floor",
+                                               WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_VISIBLE,
+                                               550, 180, START_WIDTH, START_HEIGHT, nullptr, nullptr,
+                                               windowClass.hInstance, nullptr)
+                             : CreateWindowExW(0, L"TavrolinFloor", L"floor", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100,
+                                               100, 560, 520, nullptr, nullptr, windowClass.hInstance, nullptr);
+    if (pageSwitch) CreateDialogParamW(templates, MAKEINTRESOURCEW(IDD_PORT_SELECT), window, PageProc, 0);
     std::string error;
     SerialLine* line = LineOpen(argv[1], &error);
     if (templates == nullptr || window == nullptr || line == nullptr) {
@@ -59,16 +74,26 @@ int main(int argc, char** argv) {
         size_t got = 0;
         int n = 0;
         while (got < replyBytes && (n = LineRead(line, buffer, sizeof buffer, 5000)) > 0) got += static_cast<size_t>(n);
+        if (pageSwitch) LineClose(line);
         PostThreadMessageW(uiThread, WM_REPLY_READ, got >= replyBytes, 0);
     });
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (msg.message == WM_REPLY_READ && msg.wParam)
+        if (msg.message == WM_REPLY_READ && msg.wParam) {
+            if (pageSwitch) {
+                DestroyWindow(GetWindow(window, GW_CHILD));
+                const PageTableEntry* page = FindPageForType(52);
+                RECT rect;
+                GetWindowRect(window, &rect);
+                SetWindowPos(window, nullptr, rect.left, rect.top - page->topMovedUp, rect.right - rect.left,
+                             rect.bottom - rect.top + page->heightAdded, SWP_NOZORDER | SWP_FRAMECHANGED);
+            }
             CreateDialogParamW(templates, MAKEINTRESOURCEW(IDD_BASIC_READER), window, PageProc, 0);
+        }
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
     reader.join();
-    LineClose(line);
+    if (!pageSwitch) LineClose(line);
     return 0;
 }

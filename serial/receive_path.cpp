@@ -26,8 +26,6 @@ static HANDLE g_bytesAppended = nullptr;
 // Written once by StartReceivePath before the threads start.
 static FrameHandler g_frameHandler = nullptr;
 
-static const DWORD READ_CHUNK = COMM_READ_CHUNK;
-
 // Counts the port's openings and closings: incremented by SerialLink (UI
 // thread or ParserThread) after it stored the new handle, read by
 // ReceiveThread. Windows may give a reopened port the handle value of the
@@ -73,7 +71,7 @@ DWORD WINAPI ReceiveThread(LPVOID) {
         // A pass waits for EV_RXCHAR without a time-out but wakes for a
         // port change; failed passes pause (1 ms doubling to 200 ms).
         DWORD count = 0;
-        if (CommReceivePass(&receiver, READ_CHUNK, INFINITE, g_portChanged, &count) != PASS_BYTES) continue;
+        if (CommReceivePass(&receiver, COMM_READ_CHUNK, INFINITE, g_portChanged, &count) != PASS_BYTES) continue;
 
         EnterCriticalSection(&g_rxLock);
         const size_t stored = AppendReceived(&g_rxBuffer, receiver.read->bytes.data(), count);

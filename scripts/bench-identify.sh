@@ -106,4 +106,4 @@ kill "$APP_PID" 2>/dev/null || true; APP_PID=""
 sleep 1
 
 echo "== identification latency"
-wine "$WIN/tools/bench_identify.exe" "$ROUNDS" 2>&1 | tr -d '\r' | grep -v 'cannot be preloaded' | tail -n 7
+wine "$WIN/tools/bench_identify.exe" "$ROUNDS" 2>&1 | tr -d '\r' | grep -v 'cannot be preloaded'

@@ -112,6 +112,9 @@ static double PageShownAt(HWND main) {
     return 0;
 }
 
+// Both programs are left this long after start-up before the query.
+static const DWORD SETTLE_MS = 500;
+
 // A floor round: floor_page.exe on the program's port, with the page switch
 // or without; the latency or -1.
 static double FloorRound(const std::string& appPort, const TimedReader& timed, bool pageSwitch) {
@@ -125,7 +128,8 @@ static double FloorRound(const std::string& appPort, const TimedReader& timed, b
     if (templates[0] == '/') templates = "Z:" + templates;
     for (char& c : templates) c = c == '/' ? '\\' : c;
     std::wstring commandLine = Widen("\"" + exe + "\" " + appPort + " " +
-                                     std::to_string(SimInfoReplyFrame(&timed.reader).size()) + " \"" + templates + "\"" +
+                                     std::to_string(SimInfoReplyFrame(&timed.reader).size()) + " \"" + templates + "\" " +
+                                     std::to_string(SETTLE_MS) +
                                      (pageSwitch ? " switch" : ""));
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
@@ -179,8 +183,11 @@ int main(int argc, char** argv) {
             HWND log = WaitTopWindow(app, L"TavrolinCommLog", 10000);
             DWORD_PTR ignored = 0;
             if (log == nullptr || !SendMessageTimeoutW(log, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored)) page = nullptr;
-            Sleep(500);
         }
+        // Identified once the program has settled, as a technician would,
+        // not while Wine is still finishing its start-up (the floor waits
+        // as long before its query).
+        Sleep(SETTLE_MS);
         if (page != nullptr && SelectComboText(Item(page, IDC_PORT_LIST), Widen(appPort))) {
             Click(Item(page, IDC_PORT_BUTTON));
             const double shownAt = PageShownAt(app.main);

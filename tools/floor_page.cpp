@@ -12,7 +12,10 @@
 // port, destroys that page and grows the window as the program does
 // (SWP_FRAMECHANGED, top moved up) before creating the device page.
 //
-//   floor_page COMn REPLY_BYTES TEMPLATE_EXE [switch]
+// It sends the query SETTLE_MS after its window exists, as the benchmark
+// leaves tavrolin.exe that long before identifying.
+//
+//   floor_page COMn REPLY_BYTES TEMPLATE_EXE SETTLE_MS [switch]
 #include <windows.h>
 #include <commctrl.h>
 
@@ -36,12 +39,13 @@ INT_PTR CALLBACK PageProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 4) {
-        std::fprintf(stderr, "usage: floor_page COMn REPLY_BYTES TEMPLATE_EXE\n");
+    if (argc < 5) {
+        std::fprintf(stderr, "usage: floor_page COMn REPLY_BYTES TEMPLATE_EXE SETTLE_MS [switch]\n");
         return 2;
     }
     const size_t replyBytes = static_cast<size_t>(std::atol(argv[2]));
-    const bool pageSwitch = argc > 4 && std::string(argv[4]) == "switch";
+    const DWORD settleMs = static_cast<DWORD>(std::atol(argv[4]));
+    const bool pageSwitch = argc > 5 && std::string(argv[5]) == "switch";
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES};
     InitCommonControlsEx(&controls);
     HMODULE templates = LoadLibraryExA(argv[3], nullptr, LOAD_LIBRARY_AS_DATAFILE);
@@ -69,6 +73,7 @@ int main(int argc, char** argv) {
     const DWORD uiThread = GetCurrentThreadId();
     std::thread reader([&] {
         const std::vector<uint8_t> query = BuildQueryInfoFrame();
+        Sleep(settleMs);
         LineWrite(line, query.data(), query.size());
         uint8_t buffer[1024];
         size_t got = 0;

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Installs everything Tavrolin's build, tests and rig use, on Debian
-# bookworm (scripts/install-deps.sh [--i386], see below). Safe to run again: apt is touched only when a package is
-# missing, and the Chinese locale is generated only when it is absent.
+# bookworm (scripts/install-deps.sh [--i386], see below). Safe to run
+# again: apt is touched only when a package is missing, and the Chinese
+# locale is generated only when it is absent.
 set -euo pipefail
 
 PACKAGES=(
@@ -17,7 +18,7 @@ PACKAGES=(
   xvfb x11-utils xdotool imagemagick socat locales procps
 )
 # With --i386: the 32-bit Windows build and what runs it (wine32; gcc-multilib
-# builds the rig's 32-bit pty shim). scripts/test-32bit.sh and
+# builds the rig's 32-bit pty shim). scripts/test.sh --i386 and
 # scripts/package.sh ask for them; the everyday suite does without.
 I386_PACKAGES=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine32:i386 gcc-multilib)
 I386=0

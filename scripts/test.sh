@@ -5,13 +5,14 @@
 #   3. Windows cross build + ctest through Wine  (build/win), a 20-cycle
 #      soak of the window program (scripts/soak.sh) and a check of the
 #      release archive made from that build
-#   4. with --i386 only: the 32-bit Windows build of the unit tests and the
-#      identification of every type end to end through Wine (build/win32); its packages
-#      (i386 Wine, the i686 compiler) would take the everyday suite past
-#      15 minutes on a fresh machine. Every step runs even when an earlier one failed. The last
-# line is "N passed, N failed": ctest results summed over the runs, plus one
-# per fuzz harness and one for the soak, plus one failure per build that
-# did not complete.
+#   4. with --i386 only: the 32-bit Windows build of the unit tests and
+#      the identification of every type end to end through Wine
+#      (build/win32); its packages (i386 Wine, the i686 compiler) would
+#      take the everyday suite past 15 minutes on a fresh machine.
+# Every step runs even when an earlier one failed. The last line is
+# "N passed, N failed": ctest results summed over the runs, plus one per
+# fuzz harness and one for the soak, plus one failure per build that did
+# not complete.
 # Settings: TAV_FUZZ_SECONDS (default 60, shared among the harnesses), TAV_JOBS (default nproc),
 # TAV_TEST_TIMEOUT per test in seconds (default 300).
 set -uo pipefail

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "app/page_host.h"
+#include "protocol/device_info.h"
 #include "protocol/frame.h"
 #include "resources/resource.h"
 #include "serial/line.h"
@@ -57,12 +58,11 @@ int main(int argc, char** argv) {
     RegisterClassW(&windowClass);
     // The plain floor's window is the one it always had; with the switch it
     // is tavrolin.exe's (style, start-up place and size).
-    HWND window = pageSwitch ? CreateWindowExW(0, L"TavrolinFloor", L"floor",
-                                               WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_VISIBLE,
-                                               550, 180, START_WIDTH, START_HEIGHT, nullptr, nullptr,
-                                               windowClass.hInstance, nullptr)
-                             : CreateWindowExW(0, L"TavrolinFloor", L"floor", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100,
-                                               100, 560, 520, nullptr, nullptr, windowClass.hInstance, nullptr);
+    const DWORD style = pageSwitch ? WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX : WS_OVERLAPPEDWINDOW;
+    const RECT place = pageSwitch ? RECT{550, 180, 550 + START_WIDTH, 180 + START_HEIGHT} : RECT{100, 100, 660, 620};
+    HWND window = CreateWindowExW(0, L"TavrolinFloor", L"floor", style | WS_VISIBLE, place.left, place.top,
+                                  place.right - place.left, place.bottom - place.top, nullptr, nullptr,
+                                  windowClass.hInstance, nullptr);
     if (pageSwitch) CreateDialogParamW(templates, MAKEINTRESOURCEW(IDD_PORT_SELECT), window, PageProc, 0);
     std::string error;
     SerialLine* line = LineOpen(argv[1], &error);
@@ -87,11 +87,11 @@ int main(int argc, char** argv) {
         if (msg.message == WM_REPLY_READ && msg.wParam) {
             if (pageSwitch) {
                 DestroyWindow(GetWindow(window, GW_CHILD));
-                const PageTableEntry* page = FindPageForType(52);
+                const WindowChange change = ChangeForPage(nullptr, *FindPageForType(DEVICE_TYPE_BASIC));
                 RECT rect;
                 GetWindowRect(window, &rect);
-                SetWindowPos(window, nullptr, rect.left, rect.top - page->topMovedUp, rect.right - rect.left,
-                             rect.bottom - rect.top + page->heightAdded, SWP_NOZORDER | SWP_FRAMECHANGED);
+                SetWindowPos(window, nullptr, rect.left, rect.top - change.topMovedUp, rect.right - rect.left,
+                             rect.bottom - rect.top + change.heightAdded, SWP_NOZORDER | SWP_FRAMECHANGED);
             }
             CreateDialogParamW(templates, MAKEINTRESOURCEW(IDD_BASIC_READER), window, PageProc, 0);
         }

@@ -243,6 +243,22 @@ RECT WindowRect(HWND window) {
     return rect;
 }
 
+static void SendMouse(POINT screen, DWORD flags, int data) {
+    SetCursorPos(screen.x, screen.y);
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = flags;
+    input.mi.mouseData = static_cast<DWORD>(data);
+    SendInput(1, &input, sizeof(input));
+}
+
+void WheelAt(POINT screen, int delta) { SendMouse(screen, MOUSEEVENTF_WHEEL, delta); }
+
+void LeftClickAt(POINT screen) {
+    SendMouse(screen, MOUSEEVENTF_LEFTDOWN, 0);
+    SendMouse(screen, MOUSEEVENTF_LEFTUP, 0);
+}
+
 HWND FindMessageBox(const AppProcess& app) {
     return FindTopWindow(app.process.dwProcessId, L"#32770", true);
 }

@@ -53,6 +53,11 @@ void SelectCombo(HWND combo, int index);
 bool SelectComboText(HWND combo, const std::wstring& text);  // false: no such entry
 void Click(HWND button);  // posted: the program may answer with a modal box
 RECT WindowRect(HWND window);
+// The mouse as a user moves it (system input, routed by the system to the
+// window under the pointer): a wheel turn of delta (120 a notch, positive
+// away from the user) or a left click at a point of the screen.
+void WheelAt(POINT screen, int delta);
+void LeftClickAt(POINT screen);
 
 // Message boxes: visible top-level dialogs of the program.
 HWND WaitMessageBox(const AppProcess& app, int timeoutMs);

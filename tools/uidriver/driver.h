@@ -81,6 +81,8 @@ std::wstring FileDialogName(HWND dialog);
 bool ChooseFile(HWND dialog, const std::wstring& path);
 // The clipboard's Unicode text ("" when it holds none).
 std::wstring ClipboardText();
+// Runs a command line to its end, its standard output read into *out.
+int RunReading(const std::wstring& commandLine, std::string* out, int timeoutMs);
 // Runs a command line to its end: the exit code, -1 when it could not start or timed out.
 int RunToEnd(const std::wstring& commandLine, int timeoutMs);
 

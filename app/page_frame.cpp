@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <climits>
+
 #include "app/display_scale.h"
 #include "app/window_dpi.h"
 
@@ -158,7 +160,7 @@ int LineHeight() {
     return line.bottom > 0 ? line.bottom : 8;
 }
 
-void OnVScroll(HWND window, int code) {
+void OnVScroll(HWND window, int code, int thumb) {
     const int line = LineHeight();
     const int view = ClientHeight(window);
     const int page = view > 2 * line ? view - line : line;  // a view, less a line kept in sight
@@ -171,14 +173,7 @@ void OnVScroll(HWND window, int code) {
     case SB_TOP: pos = 0; break;
     case SB_BOTTOM: pos = ContentHeight(window); break;
     case SB_THUMBTRACK:
-    case SB_THUMBPOSITION: {
-        SCROLLINFO info = {};
-        info.cbSize = sizeof(info);
-        info.fMask = SIF_TRACKPOS;
-        GetScrollInfo(window, SB_VERT, &info);
-        pos = info.nTrackPos;
-        break;
-    }
+    case SB_THUMBPOSITION: pos = thumb; break;  // a page is far lower than 65536 rows
     default: return;
     }
     ScrollTo(window, pos);
@@ -296,7 +291,7 @@ bool PageFrameMessage(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, LRESU
         SyncScroll(window);
         return true;
     case WM_VSCROLL:
-        OnVScroll(window, LOWORD(wParam));
+        OnVScroll(window, LOWORD(wParam), HIWORD(wParam));
         return true;
     case WM_MOUSEWHEEL:
         return OnWheel(window, wParam);

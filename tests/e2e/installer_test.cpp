@@ -40,19 +40,11 @@ std::vector<std::wstring> InstalledProducts() {
     return products;
 }
 
-std::wstring ProductInfo(const std::wstring& product, const wchar_t* property) {
+// A property of a product installed in that context ("" where it is not).
+std::string InstalledProperty(const std::wstring& product, MSIINSTALLCONTEXT context, const wchar_t* property) {
     wchar_t value[256] = L"";
     DWORD size = 256;
-    MsiGetProductInfoW(product.c_str(), property, value, &size);
-    return value;
-}
-
-// The version of a product installed in that context ("" where it is not).
-std::string InstalledVersion(const std::wstring& product, MSIINSTALLCONTEXT context) {
-    wchar_t value[64] = L"";
-    DWORD size = 64;
-    if (MsiGetProductInfoExW(product.c_str(), nullptr, context, INSTALLPROPERTY_VERSIONSTRING, value, &size) != ERROR_SUCCESS)
-        return "";
+    if (MsiGetProductInfoExW(product.c_str(), nullptr, context, property, value, &size) != ERROR_SUCCESS) return "";
     return Narrow(value);
 }
 
@@ -101,10 +93,12 @@ protected:
         EXPECT_TRUE(Exists(shortcut)) << "no Start menu shortcut";
         const std::vector<std::wstring> products = InstalledProducts();
         ASSERT_EQ(products.size(), 1u) << "products installed under the upgrade code";
-        EXPECT_EQ(ProductInfo(products[0], INSTALLPROPERTY_INSTALLEDPRODUCTNAME), L"Tavrolin");
-        // Installed for this user alone: no administrator rights asked.
-        EXPECT_EQ(InstalledVersion(products[0], MSIINSTALLCONTEXT_USERUNMANAGED), version) << "not installed for the user";
-        EXPECT_EQ(InstalledVersion(products[0], MSIINSTALLCONTEXT_MACHINE), "") << "installed for the machine";
+        // Installed for this user alone (no administrator rights asked), listed with its name and version.
+        const MSIINSTALLCONTEXT user = MSIINSTALLCONTEXT_USERUNMANAGED;
+        EXPECT_EQ(InstalledProperty(products[0], user, INSTALLPROPERTY_INSTALLEDPRODUCTNAME), "Tavrolin");
+        EXPECT_EQ(InstalledProperty(products[0], user, INSTALLPROPERTY_VERSIONSTRING), version) << "not installed for the user";
+        EXPECT_EQ(InstalledProperty(products[0], MSIINSTALLCONTEXT_MACHINE, INSTALLPROPERTY_VERSIONSTRING), "")
+            << "installed for the machine";
         std::printf("[ installer ] %s installed for this user: %s, shortcut %s\n", version.c_str(), Narrow(folder).c_str(),
                     Narrow(shortcut).c_str());
     }

@@ -68,7 +68,9 @@ void ShowPortName(HWND list, const std::wstring& name) {
 void OnPortListNotification(HWND list, int code) {
     switch (code) {
     case CBN_EDITCHANGE: SetFlag(list, PROP_TYPING, true); break;
-    case CBN_SELCHANGE:
+    // The edit field takes the picked entry's text only after this
+    // notification: a refresh now would put the old text back.
+    case CBN_SELCHANGE: SetFlag(list, PROP_TYPING, false); break;
     case CBN_KILLFOCUS: EndTyping(list); break;
     case CBN_DROPDOWN:
         SetFlag(list, PROP_TYPING, false);

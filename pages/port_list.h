@@ -16,9 +16,9 @@ void FillPortList(HWND list);
 void ShowPortName(HWND list, const std::wstring& name);
 
 // A notification of the list (WM_COMMAND of 1001): dropping it down reads
-// the ports again, unless the user is typing a name; typing is marked
-// until the user picks an entry or leaves the field, which reads the ports
-// again if a change came meanwhile.
+// the ports again; typing is marked until the user drops the list down,
+// picks an entry or leaves the field, and a change of ports that came
+// meanwhile is read when the field is left.
 void OnPortListNotification(HWND list, int code);
 
 // A port arrived or left: the list is read again now, or, while the user is

@@ -156,12 +156,20 @@ set_dpi() {
   echo "$1" >"$WINEPREFIX/.tav-rig-dpi"
 }
 
+# Cable C's links, made once the mount manager has made its own (it runs
+# when a server starts): present, not announced.
+link_unannounced() {
+  ln -sfn "$STATE/com21" "$WINEPREFIX/dosdevices/com21"
+  ln -sfn "$STATE/com22" "$WINEPREFIX/dosdevices/com22"
+}
+
 rig_dpi() {  # N: the live rig of STATEDIR at N DPI
   [ -f "$STATE/rig.env" ] || die "no rig in $STATE"
   # shellcheck disable=SC1091
   source "$STATE/rig.env"
   set_dpi "$1"
   start_server
+  link_unannounced
   log "display scale $1 DPI"
 }
 
@@ -203,7 +211,7 @@ rig_up() {
   # so a replugged cable (new ptys) is found under the same names.
   rm -f "$STATE/ctl" "$STATE/ctl.status"
   local a_app="$STATE/com5" a_sim="$STATE/com6" b_app="$STATE/com40" b_sim="$STATE/com41"
-  local c_app="$STATE/com21" c_sim="$STATE/com22"
+  local c_app="$STATE/com21" c_sim="$STATE/com22"   # see link_unannounced
   setsid "$STATE/tav-cable" "$STATE/ctl" A "$a_app" "$a_sim" B "$b_app" "$b_sim" C "$c_app" "$c_sim" \
     >"$STATE/cable.log" 2>&1 </dev/null &
   echo $! >"$STATE/cable.pid"
@@ -262,9 +270,7 @@ rig_up() {
   # then wait for the output to close.
   wine rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1 || true
   echo "$WINEPREFIX" >"$STATE/wineserver.prefix"
-  # Cable C's links, once the mount manager has made its own: present, not announced.
-  ln -sfn "$c_app" "$WINEPREFIX/dosdevices/com21"
-  ln -sfn "$c_sim" "$WINEPREFIX/dosdevices/com22"
+  link_unannounced
 
   cat >"$STATE/rig.env" <<EOF
 # Written by scripts/rig.sh up; source it before running Wine programs.

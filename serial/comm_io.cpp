@@ -72,7 +72,8 @@ CommWait Await(HANDLE port, CommRequest* request, DWORD waitMs, HANDLE wake, DWO
     *count = 0;
     if (g_comm.getOverlappedResult(port, &request->overlapped, count, FALSE)) return COMM_DONE;
     *error = GetLastError();
-    return COMM_FAILED;
+    // Signalled but not complete: the request may still be in flight.
+    return *error == ERROR_IO_INCOMPLETE ? COMM_WAIT_FAILED : COMM_FAILED;
 }
 
 // Cancels a pending request and waits a bounded time for its end. A

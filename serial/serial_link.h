@@ -21,7 +21,8 @@ std::vector<std::wstring> EnumeratePorts();
 // Opens a device path such as "\\.\COM3" with the reader's line settings;
 // a port refused as busy is retried for about 200 ms. A port whose driver
 // refuses the settings, or reports others back, is closed again and the
-// result is false; the communication log says why.
+// result is false; the communication log says why. CreateFile itself is
+// not bounded on every driver (a Bluetooth port connects first).
 bool OpenPort(const char* devicePath);
 // The name of the port last opened ("COM40"): what a page reopens. Any thread.
 std::string OpenedPortName();
@@ -31,9 +32,9 @@ void WritePort(const uint8_t* bytes, size_t count);
 // Publishes "no port" and waits for ReceiveThread to end its requests on
 // the handle and close it, at most about three seconds; a driver that
 // keeps the handle longer delays only the close, never the caller more.
-// CreateFile and CloseHandle themselves are not bounded on every driver
-// (a Bluetooth port connecting, a USB driver in removal): those calls stay
-// off the UI thread's other waits but can still take their time.
+// CloseHandle itself is not bounded on every driver (a USB driver in
+// removal): it runs on ReceiveThread, which the caller no longer waits for
+// after those three seconds.
 void ClosePort();
 
 // Called once for each opened port whose adapter went away (a pass or a

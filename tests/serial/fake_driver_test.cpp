@@ -435,17 +435,12 @@ bool Exchange(const Script& script, uint8_t seed, DWORD limitMs, long* replyMs, 
     return opened;
 }
 
-// Entries of the communication log of kind after sequence `since`.
-std::vector<CommEntry> Logged(uint64_t since, CommEventKind kind) {
+// The communication log's entries of kind since it was last cleared.
+std::vector<CommEntry> Logged(CommEventKind kind) {
     std::vector<CommEntry> found;
-    for (const CommEntry& e : TheCommLog().EntriesAfter(since))
+    for (const CommEntry& e : TheCommLog().EntriesAfter(0))
         if (e.kind == kind) found.push_back(e);
     return found;
-}
-
-uint64_t LastLogged() {
-    const std::vector<CommEntry> all = TheCommLog().EntriesAfter(0);
-    return all.empty() ? 0 : all.back().sequence;
 }
 
 const Script ROWS[] = {
@@ -485,7 +480,7 @@ protected:
 // After the reply the adapter is pulled: reported lost once within 2 s,
 // the handle closed by the thread that waited on it, no call on it after.
 void ExpectLostOnce(const Script& row) {
-    const uint64_t since = LastLogged();
+    TheCommLog().Clear();
     const int before = g_lostReports.load();
     Remove();
     if (row.removal == GONE_WRITE) SendQueryInfo();
@@ -500,7 +495,7 @@ void ExpectLostOnce(const Script& row) {
     Hold hold(g.lock);
     EXPECT_FALSE(g.open) << "the lost port's handle is still open";
     EXPECT_EQ(g.closerThread, g.waiterThread) << "the handle was closed under the receive thread";
-    const std::vector<CommEntry> lost = Logged(since, COMM_PORT_LOST);
+    const std::vector<CommEntry> lost = Logged(COMM_PORT_LOST);
     ASSERT_EQ(lost.size(), 1u);
     EXPECT_NE(lost[0].detail.find(std::to_string(row.removalError)), std::string::npos) << lost[0].detail;
 }
@@ -510,7 +505,7 @@ TEST_F(FakeDriverTest, WindowProgramServesEveryDriver) {
         SCOPED_TRACE(row.name);
         long replyMs = 0, nextMs = 0;
         DWORD writeMs = 0, nextWriteMs = 0;
-        const uint64_t since = LastLogged();
+        TheCommLog().Clear();
         const bool opened = Exchange(row, 1, 1500, &replyMs, &writeMs);
         const LONG before = g.calls;
         Sleep(1000);
@@ -526,7 +521,7 @@ TEST_F(FakeDriverTest, WindowProgramServesEveryDriver) {
                     opened, replyMs, static_cast<unsigned long>(writeMs), static_cast<long>(calls), nextMs);
         EXPECT_EQ(opened, row.outcome != REFUSED);
         if (row.outcome == REFUSED) {
-            const std::vector<CommEntry> refused = Logged(since, COMM_OPEN_FAILED);
+            const std::vector<CommEntry> refused = Logged(COMM_OPEN_FAILED);
             EXPECT_TRUE(refused.size() == 1 && !refused[0].detail.empty()) << "the refusal is not explained";
             EXPECT_EQ(blockedReads, 0) << "a read waited for more bytes than were queued";
         }

@@ -17,7 +17,6 @@
 #include <cstring>
 #include <mutex>
 #include <random>
-#include <thread>
 #include <vector>
 
 #include "protocol/frame.h"
@@ -314,13 +313,9 @@ BOOL WINAPI FakeCancelIoEx(HANDLE, LPOVERLAPPED ov) {
     return TRUE;
 }
 HANDLE WINAPI FakeCreateEvent(LPSECURITY_ATTRIBUTES security, BOOL manual, BOOL initial, LPCWSTR name) {
-    {
-        Hold hold(g.lock);
-        if (Has(BROKEN_EVENTS)) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return nullptr;
-        }
-    }
+    std::unique_lock<std::mutex> hold(g.lock);
+    if (Has(BROKEN_EVENTS)) return SetLastError(ERROR_NOT_ENOUGH_MEMORY), nullptr;
+    hold.unlock();
     return CreateEventW(security, manual, initial, name);
 }
 
@@ -538,43 +533,36 @@ TEST_F(FakeDriverTest, WindowProgramServesEveryDriver) {
 // Bytes arrive from the driver's own thread in random pieces at random
 // moments; across 1,000 replies none is lost, doubled or reordered.
 TEST_F(FakeDriverTest, BytesArrivingAtRandomMomentsAllComeInOrder) {
-    const int REPLIES = 1000;
     UseDriver(PLAIN, {});
-    {
-        Hold hold(g_expectLock);
-        g_collected.clear();
-        g_collecting = true;
-    }
-    ASSERT_TRUE(OpenPort("\\\\.\\COM7"));
-    std::mt19937 random(20261207);
     std::vector<Bytes> sent;
-    for (int k = 0; k < REPLIES; ++k) sent.push_back(Reply(static_cast<unsigned>(k)));
-    auto handled = [] {
+    for (unsigned k = 0; k < 1000; ++k) sent.push_back(Reply(k));
+    auto handled = [](bool collect) {
         Hold hold(g_expectLock);
+        g_collecting = collect;
         return g_collected.size();
     };
-    std::thread driver([&] {
-        for (int k = 0; k < REPLIES; ++k) {
-            // At most a few replies in flight: RxBuffer holds 1024 bytes.
-            for (int i = 0; i < 5000 && handled() + 4 < static_cast<size_t>(k); ++i) Sleep(1);
-            for (size_t at = 0; at < sent[k].size();) {
-                const size_t piece = std::min<size_t>(sent[k].size() - at, 1 + random() % 60);
-                {
-                    Hold hold(g.lock);
-                    Arrive(Bytes(sent[k].begin() + static_cast<long>(at), sent[k].begin() + static_cast<long>(at + piece)));
-                }
-                at += piece;
-                const unsigned pause = random() % 8;
-                if (pause == 0) Sleep(1);
-                else if (pause < 3) SwitchToThread();
+    g_collected.clear();
+    handled(true);
+    ASSERT_TRUE(OpenPort("\\\\.\\COM7"));
+    // This thread is the driver's: the receive thread meets its bytes at random moments.
+    std::mt19937 random(20261207);
+    for (size_t k = 0; k < sent.size(); ++k) {
+        // At most a few replies in flight: RxBuffer holds 1024 bytes.
+        for (int i = 0; i < 5000 && handled(true) + 4 < k; ++i) Sleep(1);
+        for (size_t at = 0, piece; at < sent[k].size(); at += piece) {
+            piece = std::min<size_t>(sent[k].size() - at, 1 + random() % 60);
+            {
+                Hold hold(g.lock);
+                Arrive(Bytes(sent[k].begin() + static_cast<long>(at), sent[k].begin() + static_cast<long>(at + piece)));
             }
+            const unsigned pause = random() % 8;
+            if (pause == 0) Sleep(1);
+            else if (pause < 3) SwitchToThread();
         }
-    });
-    driver.join();
-    for (int i = 0; i < 1000 && handled() < sent.size(); ++i) Sleep(10);
+    }
+    for (int i = 0; i < 1000 && handled(true) < sent.size(); ++i) Sleep(10);
     ClosePort();
-    Hold hold(g_expectLock);
-    g_collecting = false;
+    handled(false);
     ASSERT_EQ(g_collected.size(), sent.size());
     for (size_t k = 0; k < sent.size(); ++k) ASSERT_EQ(g_collected[k], sent[k]) << "reply " << k;
 }

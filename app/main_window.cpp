@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/display_scale.h"
+#include "app/page_frame.h"
 #include "app/page_host.h"
 #include "app/port_events.h"
 #include "app/reply_handling.h"
@@ -35,8 +35,12 @@ static DLGPROC PageProcedure(PageKind page) {
     return PortSelectPageProc;
 }
 
-static void CreatePage(HWND window, int templateId, PageKind page) {
-    CreateDialogParamW(g_instance, MAKEINTRESOURCEW(templateId), window, PageProcedure(page), 0);
+static HWND CreatePage(HWND window, int templateId, PageKind page) {
+    return CreateDialogParamW(g_instance, MAKEINTRESOURCEW(templateId), window, PageProcedure(page), 0);
+}
+
+static HWND CreateDevicePage(HWND window, const PageTableEntry& entry) {
+    return CreatePage(window, entry.templateId, entry.page);
 }
 
 // Destroys every page MainWindow hosts (its child windows) without ending
@@ -62,42 +66,6 @@ static void OnCreate(HWND window) {
     CreatePage(window, IDD_PORT_SELECT, PAGE_PORT_SELECT);
 }
 
-// Resizes MainWindow for a device page, keeping it about centred and
-// inside its monitor's work area. A minimised or maximised window changes
-// its restored placement (whose coordinates are relative to the work
-// area); a minimised one stays minimised without being activated.
-static void GrowForPage(HWND window, const WindowChange& change) {
-    MONITORINFO monitor = {};
-    monitor.cbSize = sizeof(monitor);
-    GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor);
-    const RECT& work = monitor.rcWork;
-
-    WINDOWPLACEMENT placement = {};
-    placement.length = sizeof(placement);
-    GetWindowPlacement(window, &placement);
-    if (IsIconic(window) || IsZoomed(window)) {
-        RECT& normal = placement.rcNormalPosition;
-        const int height = normal.bottom - normal.top + change.heightAdded;
-        normal.top = KeepTopInWorkArea(normal.top - change.topMovedUp, height, 0, work.bottom - work.top);
-        normal.bottom = normal.top + height;
-        if (IsIconic(window)) placement.showCmd = SW_SHOWMINNOACTIVE;
-        SetWindowPlacement(window, &placement);
-        return;
-    }
-    RECT rect;
-    GetWindowRect(window, &rect);
-    const int height = rect.bottom - rect.top + change.heightAdded;
-    const int top = KeepTopInWorkArea(rect.top - change.topMovedUp, height, work.top, work.bottom);
-    SetWindowPos(window, nullptr, rect.left, top, rect.right - rect.left, height, SWP_NOZORDER | SWP_FRAMECHANGED);
-}
-
-// Moved to a monitor of another scale: the suggested rectangle keeps the
-// window's size in proportion; the page scales itself with its dialog.
-static void OnDpiChanged(HWND window, const RECT* suggested) {
-    SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
-                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
 static void OnDeviceInfo(HWND window, const int32_t* portIndexAndType) {
     WINDOWPLACEMENT placement = {};
     placement.length = sizeof(placement);
@@ -117,15 +85,18 @@ static void OnDeviceInfo(HWND window, const int32_t* portIndexAndType) {
     case SWITCH_NEW_PORT_SELECT:
         CreatePage(window, IDD_PORT_SELECT, PAGE_PORT_SELECT);
         break;
-    case SWITCH_NEW_DEVICE_PAGE:
-        GrowForPage(window, ChangeForPage(g_shownDevicePage, *change.entry, dpi));
+    case SWITCH_NEW_DEVICE_PAGE: {
+        const PageTableEntry* shown = g_shownDevicePage;
         g_shownDevicePage = change.entry;
-        CreatePage(window, change.entry->templateId, change.entry->page);
+        ShowDevicePage(window, shown, *change.entry, CreateDevicePage);
         break;
+    }
     }
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    LRESULT frameResult = 0;
+    if (PageFrameMessage(window, msg, wParam, lParam, &frameResult)) return frameResult;
     switch (msg) {
     case WM_CREATE:
         OnCreate(window);
@@ -139,9 +110,6 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lPa
     case WM_DESTROY:
         ClosePortAtExit();
         PostQuitMessage(0);
-        return 0;
-    case WM_DPICHANGED:
-        OnDpiChanged(window, reinterpret_cast<const RECT*>(lParam));
         return 0;
     case WM_DEVICE_INFO:
         OnDeviceInfo(window, reinterpret_cast<const int32_t*>(lParam));

@@ -5,3 +5,8 @@
 #include <windows.h>
 
 int WindowDpi(HWND window);
+
+// A system metric at a DPI: GetSystemMetricsForDpi where the system has it
+// (Windows 10 1607 and later), else the system's own, which is then the
+// DPI of every window.
+int SystemMetricForDpi(int index, int dpi);

@@ -30,23 +30,34 @@ bool IsGroupBox(HWND control) {
     return IsClass(control, L"Button") && (GetWindowLongW(control, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
 }
 
-// Pixels free to the right of label: up to the nearest control beside it,
-// the inner edge of the group box around it, or the page's edge.
-int FreeRight(HWND page, HWND label, const RECT& r, int dpi) {
+// Pixels free beside label, to its right (or its left): up to the nearest
+// control beside it, the inner edge of the group box around it, or the
+// page's edge.
+struct FreeRoom {
+    int right;
+    int left;
+};
+FreeRoom FreeBeside(HWND page, HWND label, const RECT& r, int dpi) {
     RECT client;
     GetClientRect(page, &client);
-    int limit = client.right;
+    const int margin = ScaleToDpi(GROUP_INNER_MARGIN, dpi);
+    int right = client.right, left = client.left;
     for (HWND other = GetWindow(page, GW_CHILD); other != nullptr; other = GetWindow(other, GW_HWNDNEXT)) {
         if (other == label) continue;
         const RECT o = RectInPage(page, other);
         if (o.bottom <= r.top || o.top >= r.bottom) continue;  // not beside it
         if (IsGroupBox(other)) {
-            if (o.left <= r.left && o.right >= r.right) limit = std::min<int>(limit, o.right - ScaleToDpi(GROUP_INNER_MARGIN, dpi));
+            if (o.left <= r.left && o.right >= r.right) {
+                right = std::min<int>(right, o.right - margin);
+                left = std::max<int>(left, o.left + margin);
+            }
         } else if (o.left >= r.right) {
-            limit = std::min<int>(limit, o.left);
+            right = std::min<int>(right, o.left);
+        } else if (o.right <= r.left) {
+            left = std::max<int>(left, o.right);
         }
     }
-    return limit - r.right;
+    return {right - r.right, r.left - left};
 }
 
 void FitLabel(HWND page, HWND label, int dpi) {
@@ -67,13 +78,14 @@ void FitLabel(HWND page, HWND label, int dpi) {
     ReleaseDC(label, dc);
 
     const RECT r = RectInPage(page, label);
-    const LabelFit fit = ::FitLabel(extent.cx, r.right - r.left, colon.cx / 2, FreeRight(page, label, r, dpi));
+    const FreeRoom free = FreeBeside(page, label, r, dpi);
+    const LabelFit fit = ::FitLabel(extent.cx, r.right - r.left, colon.cx / 2, free.right, free.left);
     if (fit.oneLine && (style & SS_TYPEMASK) == SS_LEFT) {
         SetWindowLongW(label, GWL_STYLE, (style & ~SS_TYPEMASK) | SS_LEFTNOWORDWRAP);
         InvalidateRect(label, nullptr, TRUE);
     }
     if (fit.width != r.right - r.left)
-        SetWindowPos(label, nullptr, 0, 0, fit.width, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(label, nullptr, r.left - fit.shiftLeft, r.top, fit.width, r.bottom - r.top, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 }  // namespace

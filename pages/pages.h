@@ -13,7 +13,8 @@ INT_PTR CALLBACK WifiReaderPageProc(HWND page, UINT msg, WPARAM wParam, LPARAM l
 // calls this after it has set its texts: a static label narrower than its
 // text is drawn on one line (SS_LEFTNOWORDWRAP: a trailing full-width
 // colon's blank half may be cut), and widened into free space to its
-// right where more would be cut. At 96 DPI it changes nothing.
+// right where more would be cut, and to its left where the right has too
+// little (a label right before its field). At 96 DPI it changes nothing.
 void FitLabelsToDpi(HWND page);
 
 #ifndef WM_DPICHANGED_AFTERPARENT

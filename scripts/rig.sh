@@ -4,7 +4,12 @@
 #   scripts/rig.sh up STATEDIR     bring the rig up, write STATEDIR/rig.env
 #   scripts/rig.sh down STATEDIR   stop what "up" started for STATEDIR
 #   scripts/rig.sh dpi STATEDIR N  set the display scale of the rig's prefix to
-#                                  N DPI (96, 144, 192) and restart its server
+#                                  N DPI (96, 120, 144, 168, 192) and restart its server
+#   scripts/rig.sh screen STATEDIR WxH [TASKBAR]
+#                                  give the rig's own X server that screen size,
+#                                  TASKBAR rows at its bottom kept out of the work
+#                                  area (default: Windows' 40 at 100 %, scaled with
+#                                  the rig's DPI; 0: none), and restart its server
 #
 # Up installs what is missing, builds the native helpers (the virtual
 # null-modem cables and the pty modem-line shim) into STATEDIR, creates or
@@ -45,8 +50,8 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 die() { echo "rig: $*" >&2; exit 1; }
 log() { echo "rig: $*" >&2; }
 
-usage() { echo "usage: $0 up|down STATEDIR, or $0 dpi STATEDIR N" >&2; exit 2; }
-[ $# -eq 2 ] || [ $# -eq 3 ] || usage
+usage() { echo "usage: $0 up|down STATEDIR, $0 dpi STATEDIR N, or $0 screen STATEDIR WxH [TASKBAR]" >&2; exit 2; }
+[ $# -ge 2 ] && [ $# -le 4 ] || usage
 ACTION=$1
 mkdir -p "$2"
 STATE=$(cd "$2" && pwd)
@@ -93,26 +98,32 @@ pid_of() { [ -f "$STATE/$1.pid" ] && cat "$STATE/$1.pid" || true; }
 # TAV_RIG_SCREEN (WIDTHxHEIGHT), else 1280 x 1024 at 100 % and as much
 # larger at another scale, as a laptop at that scale has, so that the
 # grown window fits on it. Switching a live rig to 200 % needs 2560x2048.
+# Xvfb on display N with a screen of SIZE (WxH); false when it did not come
+# up (another rig may have taken the number meanwhile: Xvfb then exits).
+# It keeps the root window's properties (the work area) when its last
+# client leaves, as a restarted wineserver's are.
+launch_xvfb() {  # N SIZE
+  local pid
+  # Its own session: a signal to the caller's process group must not end it.
+  setsid Xvfb ":$1" -screen 0 "$2"x24 -nolisten tcp -noreset >"$STATE/xvfb.log" 2>&1 </dev/null &
+  pid=$!
+  for _ in $(seq 1 50); do
+    [ -e "/tmp/.X11-unix/X$1" ] && alive "$pid" && break
+    alive "$pid" || break
+    sleep 0.1
+  done
+  alive "$pid" && [ -e "/tmp/.X11-unix/X$1" ] || return 1
+  echo "$pid" >"$STATE/xvfb.pid"
+  echo ":$1" >"$STATE/display"
+  RIG_DISPLAY=":$1"
+}
+
 start_xvfb() {
-  local n pid dpi=${TAV_RIG_DPI:-96}
+  local n dpi=${TAV_RIG_DPI:-96}
   local SCREEN=${TAV_RIG_SCREEN:-"$((1280 * dpi / 96))x$((1024 * dpi / 96))"}
   for n in $(seq 99 160); do
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    # Its own session: a signal to the caller's process group must not end it.
-    setsid Xvfb ":$n" -screen 0 "$SCREEN"x24 -nolisten tcp >"$STATE/xvfb.log" 2>&1 </dev/null &
-    pid=$!
-    # Another rig may have taken the number meanwhile: Xvfb then exits.
-    for _ in $(seq 1 50); do
-      [ -e "/tmp/.X11-unix/X$n" ] && alive "$pid" && break
-      alive "$pid" || break
-      sleep 0.1
-    done
-    if alive "$pid" && [ -e "/tmp/.X11-unix/X$n" ]; then
-      echo "$pid" >"$STATE/xvfb.pid"
-      echo ":$n" >"$STATE/display"
-      RIG_DISPLAY=":$n"
-      return 0
-    fi
+    launch_xvfb "$n" "$SCREEN" && return 0
   done
   die "no free X display found for Xvfb"
 }
@@ -121,7 +132,8 @@ start_xvfb() {
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 start_server() {
-  wineserver -p </dev/null >/dev/null 2>&1
+  # (fails harmlessly where the server runs already: a scale set again)
+  wineserver -p </dev/null >/dev/null 2>&1 || true
   # The first program of a new server starts Wine's services, and the first
   # one touching the desktop starts explorer; both stay and inherit that
   # program's output. Let that be this one, not a test whose runner would
@@ -171,6 +183,35 @@ rig_dpi() {  # N: the live rig of STATEDIR at N DPI
   start_server
   link_unannounced
   log "display scale $1 DPI"
+}
+
+# The rig's own X server again, on its display number, with another screen
+# size, and the work area Wine reads from the root window (_NET_WORKAREA,
+# which a desktop's panel sets): the screen less a taskbar at its bottom.
+rig_screen() {  # WxH [TASKBAR]
+  [ -f "$STATE/rig.env" ] || die "no rig in $STATE"
+  # shellcheck disable=SC1091
+  source "$STATE/rig.env"
+  local pid n width height dpi rows
+  pid=$(pid_of xvfb)
+  alive "$pid" || die "the rig in $STATE does not run an X server of its own"
+  [[ $1 =~ ^([0-9]+)x([0-9]+)$ ]] || usage
+  width=${BASH_REMATCH[1]} height=${BASH_REMATCH[2]}
+  dpi=$(cat "$WINEPREFIX/.tav-rig-dpi" 2>/dev/null || echo 96)
+  rows=${2:-$((40 * dpi / 96))}
+  n=${DISPLAY#:}
+  wineserver -k || true
+  wineserver -w || true
+  kill -TERM "$pid"
+  for _ in $(seq 1 50); do alive "$pid" || [ -e "/tmp/.X11-unix/X$n" ] || break; sleep 0.1; done
+  for _ in $(seq 1 50); do [ -e "/tmp/.X$n-lock" ] || break; sleep 0.1; done
+  launch_xvfb "$n" "$1" || die "Xvfb did not come back on :$n"
+  if [ "$rows" -gt 0 ]; then
+    xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA "0,0,$width,$((height - rows))" ||
+      die "could not set the work area"
+  fi
+  start_server
+  log "screen $1, work area $width x $((height - rows)) at $dpi DPI"
 }
 
 rig_up() {
@@ -327,6 +368,7 @@ rig_down() {
 case $ACTION in
   up) rig_up ;;
   dpi) [ $# -eq 3 ] || usage; rig_dpi "$3" ;;
+  screen) [ $# -ge 3 ] || usage; rig_screen "${@:3}" ;;
   down) rig_down ;;
   *) usage ;;
 esac

@@ -1,6 +1,10 @@
 // Which page MainWindow hosts after an information reply.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <random>
+
 #include "app/display_scale.h"
 #include "app/page_host.h"
 #include "resources/resource.h"
@@ -82,19 +86,86 @@ TEST(DisplayScale, GrownWindowStaysInTheWorkArea) {
         EXPECT_EQ(KeepTopInWorkArea(c.top, c.height, c.workTop, c.workBottom), c.kept) << c.top;
 }
 
-TEST(DisplayScale, LabelsAreDrawnOnOneLineAndWidenedWhereCut) {
-    const struct { int text, width, colonHalf, free; bool oneLine; int kept; } cases[] = {
-        {104, 112, 0, 50, false, 112},   // fits
-        {172, 168, 10, 0, true, 168},    // only the colon's blank half is cut
-        {172, 168, 10, 40, true, 168},
-        {440, 432, 0, 100, true, 440},   // the warning widens into the group box
-        {440, 432, 0, 5, true, 437},     // as far as there is room
-        {150, 140, 6, 0, true, 140},     // cut, no room: one line all the same
+// A window that fits keeps its place and size; a taller one takes the work
+// area from its top and its page scrolls, the window never lower than a
+// device page's least height.
+TEST(DisplayScale, TallWindowsTakeTheWorkAreaAndScroll) {
+    const struct { int top, height, workTop, workBottom, minHeight; FrameFit fit; } cases[] = {
+        {147, 731, 0, 1024, 300, {147, 731, false}},
+        {-1, 731, 0, 731, 300, {0, 731, false}},      // exactly the work area
+        {-2, 731, 0, 728, 300, {0, 728, true}},       // 1366 x 768 at 100 %
+        {-44, 1107, 0, 1020, 450, {0, 1020, true}},   // 1920 x 1080 at 150 %
+        {300, 955, 40, 710, 375, {40, 670, true}},    // a taskbar at the top
+        {0, 900, 0, 250, 300, {0, 300, true}},        // lower than a device page: still told from PortSelect
+        {0, 280, 0, 250, 300, {0, 280, false}},
     };
     for (const auto& c : cases) {
-        const LabelFit fit = FitLabel(c.text, c.width, c.colonHalf, c.free);
+        const FrameFit fit = FitFrameToWorkArea(c.top, c.height, c.workTop, c.workBottom, c.minHeight);
+        EXPECT_EQ(fit.top, c.fit.top) << c.height << " in " << c.workBottom;
+        EXPECT_EQ(fit.height, c.fit.height) << c.height << " in " << c.workBottom;
+        EXPECT_EQ(fit.scrolls, c.fit.scrolls) << c.height << " in " << c.workBottom;
+    }
+    // Sized by the page: the client area takes it, the top moves up half the height added.
+    EXPECT_EQ(GrowthForPageHeight(925, 30, 238).heightAdded, 717);
+    EXPECT_EQ(GrowthForPageHeight(925, 30, 238).topMovedUp, 358);
+    EXPECT_EQ(GrowthForPageHeight(594, 30, 955).topMovedUp, -165);  // a lower page replaces a taller one
+}
+
+// Over random pages, views and controls: the position stays in range, a
+// control already in view leaves it, one that fits the view is brought
+// whole into it, and never by more than it takes.
+TEST(PageScroll, FocusedControlsComeIntoViewWithTheLeastMove) {
+    std::mt19937 random(23);
+    auto below = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    for (int round = 0; round < 20000; ++round) {
+        const int content = 1 + below(2000), view = 1 + below(1200);
+        const int pos = ClampScroll(below(2400) - 200, view, content);
+        const int top = below(content), bottom = top + 1 + below(content - top);
+        const int next = ScrollToShow(pos, view, content, top, bottom);
+        ASSERT_EQ(next, ClampScroll(next, view, content)) << round;
+        const bool shown = top >= pos && bottom <= pos + view;
+        if (shown) {
+            ASSERT_EQ(next, pos) << round;
+        }
+        if (bottom - top <= view) {
+            ASSERT_TRUE(top >= next && bottom <= next + view) << round;
+        }
+        const int needed = std::max(pos - top, bottom - (pos + view));
+        ASSERT_LE(std::abs(next - pos), std::max(needed, 0) + std::max(0, bottom - top - view)) << round;
+    }
+    EXPECT_EQ(ClampScroll(50, 699, 703), 4);
+    EXPECT_EQ(ClampScroll(50, 800, 703), 0);
+}
+
+// A notch is three lines (or a view less a line), up the page for a turn
+// away from the user; parts of a notch add up without loss.
+TEST(PageScroll, WheelTurnsScrollLines) {
+    int carry = 0;
+    EXPECT_EQ(WheelRows(-120, 3, 19, 699, &carry), 57);
+    EXPECT_EQ(WheelRows(120, 3, 25, 640, &carry), -75);
+    EXPECT_EQ(WheelRows(-120, -1, 19, 699, &carry), 680);  // WHEEL_PAGESCROLL
+    int rows = 0;
+    for (int i = 0; i < 4; ++i) rows += WheelRows(-30, 3, 19, 699, &carry);
+    EXPECT_EQ(rows, 57);
+    EXPECT_EQ(carry, 0);
+}
+
+TEST(DisplayScale, LabelsAreDrawnOnOneLineAndWidenedWhereCut) {
+    const struct { int text, width, colonHalf, right, left; bool oneLine; int kept, shift; } cases[] = {
+        {104, 112, 0, 50, 0, false, 112, 0},   // fits
+        {172, 168, 10, 0, 40, true, 168, 0},   // only the colon's blank half is cut
+        {172, 168, 10, 40, 0, true, 168, 0},
+        {440, 432, 0, 100, 0, true, 440, 0},   // the warning widens into the group box
+        {440, 432, 0, 5, 0, true, 437, 0},     // as far as there is room
+        {150, 140, 6, 0, 0, true, 140, 0},     // cut, no room: one line all the same
+        {198, 182, 11, 0, 42, true, 198, 16},  // its field right beside it: widened to the left
+        {198, 182, 11, 4, 5, true, 191, 5},    // both sides, as far as there is room
+    };
+    for (const auto& c : cases) {
+        const LabelFit fit = FitLabel(c.text, c.width, c.colonHalf, c.right, c.left);
         EXPECT_EQ(fit.oneLine, c.oneLine) << c.text;
         EXPECT_EQ(fit.width, c.kept) << c.text;
+        EXPECT_EQ(fit.shiftLeft, c.shift) << c.text;
     }
 }
 

@@ -210,17 +210,23 @@ protected:
         DWORD_PTR ignored = 0;
         SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
     }
-    // Presses Apply and answers the box: its text (empty: none came).
-    std::wstring Apply(HWND p) {
+    // Presses Apply (or clicks it with the mouse, where it shows) and
+    // answers the box: its text (empty: none came).
+    std::wstring Apply(HWND p, bool byMouse = false) {
         SimRunnerClearFrames(runner);
-        Click(Item(p, IDC_APPLY));
+        if (byMouse) {
+            const RECT r = WindowRect(Item(p, IDC_APPLY));
+            LeftClickAt({(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+        } else {
+            Click(Item(p, IDC_APPLY));
+        }
         const std::wstring answer = AnswerMessageBox(app, REPLY_WAIT_MS);
         WaitForWindowThread(p);
         return answer;
     }
     // An Apply that must succeed with one well-formed write: its record.
-    std::vector<uint8_t> ApplyRecord(HWND p) {
-        EXPECT_EQ(Apply(p), CONFIG_DONE_TEXT);
+    std::vector<uint8_t> ApplyRecord(HWND p, bool byMouse = false) {
+        EXPECT_EQ(Apply(p, byMouse), CONFIG_DONE_TEXT);
         const std::vector<SimReceivedFrame> frames = SimRunnerFrames(runner);
         EXPECT_EQ(frames.size(), 1u) << "frames for one Apply";
         if (frames.empty() || frames.back().raw.size() < FRAME_HEADER_SIZE) return {};

@@ -264,6 +264,22 @@ RECT WindowRect(HWND window) {
     return rect;
 }
 
+static void SendMouse(POINT screen, DWORD flags, int data) {
+    SetCursorPos(screen.x, screen.y);
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = flags;
+    input.mi.mouseData = static_cast<DWORD>(data);
+    SendInput(1, &input, sizeof(input));
+}
+
+void WheelAt(POINT screen, int delta) { SendMouse(screen, MOUSEEVENTF_WHEEL, delta); }
+
+void LeftClickAt(POINT screen) {
+    SendMouse(screen, MOUSEEVENTF_LEFTDOWN, 0);
+    SendMouse(screen, MOUSEEVENTF_LEFTUP, 0);
+}
+
 HWND FindMessageBox(const AppProcess& app) {
     return FindTopWindow(app.process.dwProcessId, L"#32770", true);
 }
@@ -349,6 +365,40 @@ std::wstring ClipboardText() {
     }
     CloseClipboard();
     return text;
+}
+
+int RunReading(const std::wstring& commandLine, std::string* out, int timeoutMs) {
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return -1;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    std::wstring line = commandLine;
+    PROCESS_INFORMATION process = {};
+    const bool started = CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                                        &process) != FALSE;
+    CloseHandle(writeEnd);  // the pipe ends when the program's copy closes
+    DWORD code = static_cast<DWORD>(-1);
+    if (started) {
+        std::thread reader([&] {
+            char chunk[4096];
+            DWORD got = 0;
+            while (ReadFile(readEnd, chunk, sizeof(chunk), &got, nullptr) && got > 0) out->append(chunk, got);
+        });
+        if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0)
+            GetExitCodeProcess(process.hProcess, &code);
+        else
+            TerminateProcess(process.hProcess, 99);
+        reader.join();
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(readEnd);
+    return static_cast<int>(code);
 }
 
 int RunToEnd(const std::wstring& commandLine, int timeoutMs) {

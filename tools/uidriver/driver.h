@@ -62,6 +62,11 @@ void SelectCombo(HWND combo, int index);
 bool SelectComboText(HWND combo, const std::wstring& text);  // false: no such entry
 void Click(HWND button);  // posted: the program may answer with a modal box
 RECT WindowRect(HWND window);
+// The mouse as a user moves it (system input, routed by the system to the
+// window under the pointer): a wheel turn of delta (120 a notch, positive
+// away from the user) or a left click at a point of the screen.
+void WheelAt(POINT screen, int delta);
+void LeftClickAt(POINT screen);
 
 // Message boxes: visible top-level dialogs of the program.
 HWND WaitMessageBox(const AppProcess& app, int timeoutMs);
@@ -85,6 +90,8 @@ std::wstring FileDialogName(HWND dialog);
 bool ChooseFile(HWND dialog, const std::wstring& path);
 // The clipboard's Unicode text ("" when it holds none).
 std::wstring ClipboardText();
+// Runs a command line to its end, its standard output read into *out.
+int RunReading(const std::wstring& commandLine, std::string* out, int timeoutMs);
 // Runs a command line to its end: the exit code, -1 when it could not start or timed out.
 int RunToEnd(const std::wstring& commandLine, int timeoutMs);
 

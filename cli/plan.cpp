@@ -281,13 +281,13 @@ int ParsePlan(const std::string& bytes, const std::string& file, const Overlay& 
         if (refused.field != FIELD_COUNT) problem(INPUT_REFUSED, row.row, columnOf(refused.field, row), refused.message);
         for (const NetworkWarning& w : NetworkWarnings(base.deviceType, layered, nullptr, &base)) {
             PlanWarning& kind = network[w.kind];
-            if (kind.rows.empty()) kind.column = columnOf(w.field, row), kind.text = w.text + " (row " + std::to_string(row.row);
+            if (kind.rows.empty()) kind.column = columnOf(w.field, row), kind.text = w.text + " (as in row " + std::to_string(row.row) + ")";
             kind.rows.push_back(row.row);
         }
     }
     for (PlanWarning& w : network) {
         if (w.rows.empty()) continue;
-        w.text += w.rows.size() > 1 ? " and " + std::to_string(w.rows.size() - 1) + " more)" : ")";
+        if (w.rows.size() == 1) w.text.erase(w.text.rfind(" (as in row"));
         out->warnings.push_back(w);
     }
 

@@ -140,6 +140,7 @@ std::string ProvisionLine(const ProvisionEvent& e, bool lineMode, bool stopping)
                                       std::to_string(e.row.row) + " with --release " + std::to_string(e.row.row) + " once checked)"
                                 : "");
     case EV_REFUSED:
+        if (e.row.row == 0 && e.endsRun) return "tavrolin-cli: " + e.detail + "; nothing written";
         if (e.row.row == 0) return e.detail + "; nothing written" + unplug;
         if (e.endsRun) return Box(e.row) + ": " + e.detail + "; nothing written - mend the plan and run the same command again";
         return Box(e.row) + ": " + e.detail + "; nothing written" + unplug;
@@ -180,7 +181,7 @@ public:
         if (e.kind == EV_STOPPING) return Stopping();
         const std::string line = ProvisionLine(e, !options.port.empty(), g_stopRequested);
         if (line.empty()) return;
-        if (e.kind == EV_WARNING || e.kind == EV_FILE_FAILED) Err(line);
+        if (e.kind == EV_WARNING || e.kind == EV_FILE_FAILED || (e.kind == EV_REFUSED && e.endsRun)) Err(line);
         else Out(line);
     }
 

@@ -26,6 +26,8 @@ namespace {
 // leave keeps answering.
 constexpr int64_t NO_ANSWER_NOTICE_MS = 15000;
 constexpr int64_t STILL_THERE_NOTICE_MS = 20000;
+// A port that was there and went away is said after this long away.
+constexpr int64_t PORT_AWAY_NOTICE_MS = 20000;
 
 void SleepMs(int64_t ms) {
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -166,10 +168,12 @@ Handled Fatal(int code) {
     return h;
 }
 
+// A reader, or a row for it, refused. unread: the reader's settings are
+// not known (it could not be asked, or is too old to be read).
 Handled RefuseReader(Engine& e, const std::string& port, const DeviceInfoStore& store, RowSlot* slot, int code,
-                     const std::string& message, bool tooOld = false, bool endsRun = false) {
+                     const std::string& message, bool unread = false, bool endsRun = false) {
     AuditRecord r = Exchange(e, port, store, slot);
-    if (tooOld) r.before = Json::object();
+    if (unread) r.before = Json::object(), r.deviceType = 0, r.firmwareVersion.clear();
     r.result = ExitCodeName(code);
     r.note = message;
     if (slot != nullptr) {
@@ -185,7 +189,7 @@ Handled RefuseReader(Engine& e, const std::string& port, const DeviceInfoStore& 
     ev.endsRun = endsRun;
     Emit(e, ev);
     if (!LogRecord(e, r, port, slot)) return Fatal(EXIT_FAILURE_OTHER);
-    return tooOld ? Handled{0, code, true, Json(), 0} : Wait(store, 0, code);
+    return unread ? Handled{0, code, true, Json(), 0} : Wait(store, 0, code);
 }
 
 void Done(Engine& e, RowSlot& slot, const AuditRecord& record, DoneHow how, const std::string& port) {
@@ -419,12 +423,15 @@ bool HasWork(Engine& e) {
 }
 
 // Line mode's port: opened when a query is due and it is closed, closed
-// again when it fails.
+// again when it fails. A port that cannot be opened at the start is said
+// at once; later (a reader's cable with its adapter pulled is a reader
+// leaving) only once it has stayed away a while.
 struct Bench {
     ReaderSession session;
     bool open = false;
+    bool everOpen = false;
     bool missingSaid = false;
-    bool readerSeen = false;  // since the port opened: its going away is a reader leaving
+    int64_t missingSince = -1;
 };
 
 enum Probe { PROBE_ABSENT, PROBE_SILENT, PROBE_ANSWERED, PROBE_TOO_OLD };
@@ -433,7 +440,8 @@ Probe Ask(Engine& e, Bench& b, DeviceInfoStore* store) {
     if (!b.open) {
         std::string error;
         if (!SessionOpen(&b.session, e.setup.port, e.setup.trace, &error)) {
-            if (!b.missingSaid && !b.readerSeen) {
+            if (b.missingSince < 0) b.missingSince = CliNowMs();
+            if (!b.missingSaid && (!b.everOpen || CliNowMs() - b.missingSince > PORT_AWAY_NOTICE_MS)) {
                 b.missingSaid = true;
                 ProvisionEvent ev = MakeEvent(e, EV_PORT_MISSING, e.setup.port);
                 ev.detail = error;
@@ -442,13 +450,12 @@ Probe Ask(Engine& e, Bench& b, DeviceInfoStore* store) {
             }
             return PROBE_ABSENT;
         }
-        b.open = true;
-        b.readerSeen = false;
+        b.open = b.everOpen = true;
+        b.missingSince = -1;
         if (b.missingSaid) Emit(e, MakeEvent(e, EV_PORT_BACK, e.setup.port));
         b.missingSaid = false;
     }
     const SessionResult result = SessionQueryInfo(&b.session, store, e.setup.pollMs);
-    if (result == SESSION_OK || result == SESSION_TOO_OLD) b.readerSeen = true;
     if (result == SESSION_OK) return PROBE_ANSWERED;
     if (result == SESSION_TOO_OLD) return PROBE_TOO_OLD;
     if (result == SESSION_NO_REPLY) return PROBE_SILENT;
@@ -554,7 +561,7 @@ int PortMode(Engine& e) {
             std::string error;
             if (!SessionOpen(&session, slot.plan->port, e.setup.trace, &error)) {
                 session.port = slot.plan->port;
-                codes[i] = RefuseReader(e, slot.plan->port, store, &slot, EXIT_PORT, error).result;
+                codes[i] = RefuseReader(e, slot.plan->port, store, &slot, EXIT_PORT, error, true).result;
                 return;
             }
             const SessionResult asked = SessionQueryInfo(&session, &store, e.setup.timeoutMs);
@@ -755,19 +762,28 @@ int RunProvisionEngine(const ProvisionSetup& setup, ProvisionObserver& observer,
             ports.clear();
             for (const PlanRow& row : e.plan.rows) ports.push_back(row.port);
         }
+        std::string error;
         for (const std::string& port : ports) {
-            std::string error;
             e.holds.emplace_back();
-            if (PortHoldTake(&e.holds.back(), port, &error)) continue;
-            checked.logProblems.push_back(error);
-            code = EXIT_PORT;
-            break;
+            if (!PortHoldTake(&e.holds.back(), port, &error)) {
+                code = EXIT_PORT;
+                break;
+            }
         }
-    }
-    std::string error;
-    if (code == 0 && !HeldFileOpen(&e.log, e.logPath, &error)) checked.logProblems.push_back(error), code = EXIT_FAILURE_OTHER;
-    if (code == 0 && !HeldFileOpen(&e.undo, e.undoPath, &error)) checked.logProblems.push_back(error), code = EXIT_FAILURE_OTHER;
-    if (code == 0) {
+        if (code == 0 && (!HeldFileOpen(&e.log, e.logPath, &error) || !HeldFileOpen(&e.undo, e.undoPath, &error)))
+            code = EXIT_FAILURE_OTHER;
+        if (code != 0) {
+            // Another run has the port or the log: this one stops at once.
+            Emit(e, checked);
+            ProvisionEvent refused = MakeEvent(e, EV_REFUSED, setup.port);
+            refused.exitCode = code;
+            refused.detail = error;
+            refused.endsRun = true;
+            Emit(e, refused);
+            HeldFileClose(&e.log);
+            for (PortHold& h : e.holds) PortHoldRelease(&h);
+            return code;
+        }
         // Again with the files held: another run may have ended in between.
         checked = ProvisionEvent();
         code = CheckAll(e, &checked, true);
@@ -778,11 +794,11 @@ int RunProvisionEngine(const ProvisionSetup& setup, ProvisionObserver& observer,
     Emit(e, checked);
 
     // The verdict goes into the log when it is held, or a refused plan's
-    // log exists already.
-    if (e.log.path.empty() && code != 0 && code != EXIT_PORT && !e.plan.rows.empty()) {
-        std::string text;
-        if (ReadWholeFile(e.logPath, &text) && !HeldFileOpen(&e.log, e.logPath, &error)) e.log.path.clear();
-    }
+    // log exists already (and ends with a whole line).
+    std::string text, error;
+    if (e.log.path.empty() && !e.plan.rows.empty() && ReadWholeFile(e.logPath, &text) &&
+        (text.empty() || text.back() == '\n'))
+        HeldFileOpen(&e.log, e.logPath, &error);
     if (!e.log.path.empty()) {
         AuditRecord verdict;
         verdict.event = AUDIT_PLAN;

@@ -38,6 +38,7 @@ struct SimFleet {
     std::vector<SimReader> readers;  // as they left, or as they are to start
     std::vector<size_t> physical;    // per visit: the reader it is (its first visit)
     std::vector<size_t> latest;      // per reader: its last visit so far
+    std::vector<int64_t> leftAt;     // per visit: when it left, -1 before
     size_t current = 0;
     enum { PRESENT, LINGER, GAP } phase = PRESENT;
     int64_t until = 0;
@@ -83,6 +84,7 @@ static int Step(SimFleet* f, SimReader* r, int64_t now) {
     case SimFleet::LINGER:
         if (now < f->until) return -1;
         f->readers[i] = *r;
+        f->leftAt[i] = now;
         *r = Silent(*r);
         ++f->current;
         f->phase = SimFleet::GAP;
@@ -108,6 +110,7 @@ SimFleet* SimFleetStart(const SimRunnerOptions& options, const std::vector<SimFl
         f->readers.push_back(readers[i].reader);
         f->physical.push_back(same >= 0 && static_cast<size_t>(same) < i ? f->physical[same] : i);
         f->latest.push_back(i);
+        f->leftAt.push_back(-1);
     }
     SimRunnerOptions withSteps = options;
     withSteps.step = [f](SimReader* r, int64_t now) { return Step(f, r, now); };
@@ -138,4 +141,10 @@ size_t SimFleetCurrent(SimFleet* f) {
     size_t current = 0;
     SimRunnerUpdate(f->runner, [&](SimReader*) { current = f->current; });
     return current;
+}
+
+std::vector<int64_t> SimFleetLeftAt(SimFleet* f) {
+    std::vector<int64_t> left;
+    SimRunnerUpdate(f->runner, [&](SimReader*) { left = f->leftAt; });
+    return left;
 }

@@ -38,3 +38,6 @@ void SimFleetStop(SimFleet* fleet);
 std::vector<SimReader> SimFleetReaders(SimFleet* fleet);
 // Which reader is connected now; the count of readers once all have left.
 size_t SimFleetCurrent(SimFleet* fleet);
+// When each reader left (steady clock, milliseconds since its epoch; -1
+// for the ones still there or to come, or swapped away).
+std::vector<int64_t> SimFleetLeftAt(SimFleet* fleet);

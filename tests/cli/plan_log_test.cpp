@@ -120,13 +120,13 @@ TEST(Plan, WarningsComeOncePerKindWithTheirRows) {
          Doc(R"({"subnetMask": "255.255.255.0"})"),
          {{1, {2}, "spaces around the values of ipAddress were taken off"},
           {3, {4}, "spaces around the values of platformIp were taken off"},
-          {2, {3, 4}, "the gateway 10.9.9.1 is outside the reader's subnet 10.0.7.0/24 (row 3 and 1 more)"},
-          {2, {6}, "the platform 10.0.9.5 is outside the reader's subnet 10.0.7.0/24 and there is no gateway (row 6)"},
-          {1, {5}, "the reader's address 10.0.7.5 is the platform's (row 5)"}}},
+          {2, {3, 4}, "the gateway 10.9.9.1 is outside the reader's subnet 10.0.7.0/24 (as in row 3)"},
+          {2, {6}, "the platform 10.0.9.5 is outside the reader's subnet 10.0.7.0/24 and there is no gateway"},
+          {1, {5}, "the reader's address 10.0.7.5 is the platform's"}}},
         // A factory gateway kept while the address moves: the row gives no gateway to blame.
         {"IPADDRESS\n10.0.7.21\n10.0.7.22\n",
          Doc(R"({"ipAddress": "192.168.1.100", "subnetMask": "255.255.255.0", "gateway": "192.168.1.1"})"),
-         {{0, {2, 3}, "the address moves to 10.0.7.0/24 but the gateway stays 192.168.1.1 (row 2 and 1 more)"}}},
+         {{0, {2, 3}, "the address moves to 10.0.7.0/24 but the gateway stays 192.168.1.1 (as in row 2)"}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text.substr(0, 40));

@@ -208,7 +208,7 @@ TEST_F(ProvisionProperty, NoRowOnTwoReadersAndTheLogAgreesWithTheBench) {
             ASSERT_EQ(stat((dir + "/plan.log.jsonl").c_str(), &log), 0);
             // Room for the plan's line, not for a reader's.
             pid = Start(log.st_size + 400);
-            codes.push_back(Finish(pid, 20000));
+            codes.push_back(Finish(pid, 30000));
             ++fullDisks;
         } else {
             ::kill(pid, SIGKILL);

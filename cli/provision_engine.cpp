@@ -581,7 +581,7 @@ int PortMode(Engine& e) {
 }
 
 // Reads one of the run's files: a torn last line is cut off (said in *warning).
-bool ReadHeld(Engine& e, HeldFile& file, AuditLog* out, std::string* warning, std::vector<std::string>* problems) {
+bool ReadHeld(HeldFile& file, AuditLog* out, std::string* warning, std::vector<std::string>* problems) {
     std::string text, error;
     if (!HeldFileReadAll(&file, &text, &error) || !ParseAuditLog(text, file.path, out, &error)) {
         problems->push_back(error);
@@ -594,7 +594,6 @@ bool ReadHeld(Engine& e, HeldFile& file, AuditLog* out, std::string* warning, st
             return false;
         }
     }
-    (void)e;
     return true;
 }
 
@@ -659,8 +658,8 @@ int CheckAll(Engine& e, ProvisionEvent* ev, bool held) {
     AuditLog log, undo;
     ev->logFile = e.logPath;
     if (held) {
-        if (!ReadHeld(e, e.log, &log, &ev->logWarning, &ev->logProblems) ||
-            !ReadHeld(e, e.undo, &undo, &ev->logWarning, &ev->logProblems))
+        if (!ReadHeld(e.log, &log, &ev->logWarning, &ev->logProblems) ||
+            !ReadHeld(e.undo, &undo, &ev->logWarning, &ev->logProblems))
             return code != 0 ? code : EXIT_USAGE;
     } else {
         std::string error;

@@ -4,6 +4,7 @@
 
 #include "app/display_scale.h"
 #include "app/page_host.h"
+#include "app/port_events.h"
 #include "app/reply_handling.h"
 #include "app/shell.h"
 #include "app/system_menu.h"
@@ -54,6 +55,7 @@ static void OnCreate(HWND window) {
     // The IP address controls need their class registered by name (with visual styles too).
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES};
     InitCommonControlsEx(&controls);
+    StartPortEvents(window);
     StartReceivePath(HandleFrame);
     SetPropW(window, L"Tavrolin__20220905_KW", reinterpret_cast<HANDLE>(1));
     AddSystemMenuItems(window);
@@ -135,6 +137,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lPa
         return 0;
     }
     case WM_DESTROY:
+        ClosePortAtExit();
         PostQuitMessage(0);
         return 0;
     case WM_DPICHANGED:
@@ -143,6 +146,15 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lPa
     case WM_DEVICE_INFO:
         OnDeviceInfo(window, reinterpret_cast<const int32_t*>(lParam));
         return 0;
+    case WM_PORT_LOST:
+        OnPortLost();
+        return 0;
+    case WM_DEVICECHANGE:
+        OnDeviceChange(wParam, lParam);
+        return TRUE;
+    case WM_POWERBROADCAST:
+        OnPowerBroadcast(wParam);
+        return TRUE;
     case WM_INITMENUPOPUP:
         if (HIWORD(lParam)) UpdateSystemMenuItems(window);  // the window menu
         break;

@@ -1,6 +1,9 @@
 // Reply handling: runs on ParserThread for every complete frame.
 #include "app/reply_handling.h"
 
+#include <cstring>
+#include <string>
+
 #include "app/shell.h"
 #include "app/wintext.h"
 #include "protocol/reply.h"
@@ -45,6 +48,11 @@ void HandleFrame(const uint8_t* frame, size_t total) {
         const int32_t portIndex = static_cast<int32_t>(
             SendMessageW(GetDlgItem(page, IDC_PORT_LIST), CB_GETCURSEL, 0, 0));
         StoreInfoReply(&g_deviceInfoStore, frame, total, portIndex);
+        // The name, not the index, tells the device page which port to
+        // reopen: the list may change, and a typed name has no index.
+        const std::string name = OpenedPortName();
+        std::memset(g_deviceInfoStore.portName, 0, sizeof g_deviceInfoStore.portName);
+        name.copy(g_deviceInfoStore.portName, sizeof g_deviceInfoStore.portName - 1);
         // Synchronous: the page switch is complete, and the store read,
         // before the next frame is handled.
         SendMessageW(g_mainWindow, WM_DEVICE_INFO, 0, reinterpret_cast<LPARAM>(&g_deviceInfoStore.portIndex));

@@ -13,6 +13,11 @@
 #define WM_PAGE_EXPORT (WM_APP + 2)      // lParam std::string*: the document of the controls,
                                          // through the page's checks; 1 when written
 #define WM_PAGE_IMPORT (WM_APP + 3)      // lParam const Overlay*: the fields into the controls
+#define WM_PAGE_CLOSE_PORT (WM_APP + 4)  // close the port as the port button does, if the page holds it open
+#define WM_PAGE_PORTS_CHANGED (WM_APP + 5)  // a port arrived or left: the page reads its port list again
+#define WM_PAGE_REOPEN_FAILED (WM_APP + 7)  // posted by a device page to itself: "打开串口失败"
+// Posted to MainWindow by the thread that found the open port's adapter gone.
+#define WM_PORT_LOST (WM_APP + 6)
 
 // Registers a top-level window class of the program with its icons, the
 // arrow cursor and the system colour background + 1 gives (registering it

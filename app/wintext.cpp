@@ -3,6 +3,8 @@
 // page; GBK (936) is the reader's code page and UTF-8 the sources'.
 #include "app/wintext.h"
 
+#include "app/shell.h"
+
 #include <vector>
 
 #include "protocol/config_record.h"
@@ -70,4 +72,11 @@ void ShowInfoMessage(HWND owner, const char* utf8Text, const char* utf8Caption) 
     }
     const std::wstring caption = Utf8ToWide(utf8Caption);
     MessageBoxW(owner, text.c_str(), caption.c_str(), MB_ICONINFORMATION);
+}
+
+std::wstring ResourceText(UINT id) {
+    const wchar_t* text = nullptr;
+    // With a zero length LoadStringW gives the resource's own text, not a copy.
+    const int length = LoadStringW(g_instance, id, reinterpret_cast<wchar_t*>(&text), 0);
+    return length > 0 ? std::wstring(text, static_cast<size_t>(length)) : std::wstring();
 }

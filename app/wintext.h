@@ -20,6 +20,9 @@ std::string GetItemTextGbk(HWND page, int id, size_t maxBytes);
 // The same for a window known by its handle.
 std::string GetWindowTextGbk(HWND window, size_t maxBytes);
 
+// A string resource of the program.
+std::wstring ResourceText(UINT id);
+
 // An information message box owned by owner; caption nullptr shows the
 // system's default caption.
 void ShowInfoMessage(HWND owner, const char* utf8Text, const char* utf8Caption);

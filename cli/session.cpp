@@ -33,6 +33,17 @@ void DrainStale(ReaderSession* s) {
         TraceWrite(s->port, "  ", "dropped " + std::to_string(stale) + " bytes received before the request");
 }
 
+// Errors the driver reported on received bytes: a reader at another baud
+// rate shows as framing errors, not only as "no reply".
+void TraceLineErrors(ReaderSession* s) {
+    const unsigned errors = LineTakeErrors(s->line);
+    if (errors == 0 || !s->trace) return;
+    static const char* const NAMES[LINE_ERROR_KINDS] = {"framing error", "parity error", "hardware overrun",
+                                                         "input queue overflow", "break"};
+    const std::string text = JoinLineErrors(errors, NAMES, ", ");
+    TraceWrite(s->port, "<-", "line errors: " + text);
+}
+
 bool Send(ReaderSession* s, const std::vector<uint8_t>& frame) {
     if (s->trace) TraceWrite(s->port, "->", DescribeFrame(frame.data(), frame.size(), s->deviceType));
     return LineWrite(s->line, frame.data(), frame.size());
@@ -79,6 +90,7 @@ SessionResult WaitFor(ReaderSession* s, ReplyKind wanted, DeviceInfoStore* store
         int wait = static_cast<int>(deadline - now);
         if (step.waitMs >= 0 && step.waitMs < wait) wait = step.waitMs;
         const int n = LineRead(s->line, buffer, sizeof buffer, wait);
+        TraceLineErrors(s);
         if (n < 0) return SESSION_LINE_LOST;
         if (n > 0) {
             const size_t stored = AppendReceived(&s->rx, buffer, static_cast<size_t>(n));

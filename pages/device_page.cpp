@@ -14,6 +14,7 @@
 #include "document/fields.h"
 #include "forms/reply_countdown.h"
 #include "pages/pages.h"
+#include "pages/port_list.h"
 #include "resources/resource.h"
 #include "serial/comm_log.h"
 #include "serial/serial_link.h"
@@ -98,18 +99,11 @@ void PutPlatformValues(HWND page, DevicePageState* state, const PageView& view, 
     ShowItems(page, PLATFORM_CONTROLS, true);
 }
 
-void FillPortList(const DevicePageKind& kind, HWND page) {
+void FillPortListOnce(const DevicePageKind& kind, HWND page) {
     DevicePageState* state = kind.state;
     if (state->listsFilled) return;  // the list keeps its entries
-    const uint32_t present = EnumeratePorts();
     state->portList = Item(page, IDC_PORT_LIST);
-    for (int n = 1; n <= 32; ++n) {
-        if ((present >> (n - 1)) & 1u) {
-            wchar_t name[16];
-            swprintf(name, 16, L"COM%d", n);
-            SendMessageW(state->portList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
-        }
-    }
+    FillPortList(state->portList);
     if (!kind.hasModeCombo) state->listsFilled = 1;
 }
 
@@ -163,16 +157,24 @@ void InitialiseConnection(const DevicePageKind& kind, HWND page, const PageView&
     EnableItems(page, {IDC_PASSWORD, IDC_EYE, IDC_PLATFORM_IP, IDC_PLATFORM_PORT, IDC_APPLY}, true);
 }
 
+void ClosePortFrame(const DevicePageKind& kind, HWND page);
+
 void Initialise(const DevicePageKind& kind, HWND page) {
     DevicePageState* state = kind.state;
     ++state->initCount;
     state->showsReply = 1;
     g_currentPage = page;
 
-    FillPortList(kind, page);
+    FillPortListOnce(kind, page);
     HWND portList = PortList(kind, page);
-    SendMessageW(portList, CB_SETCURSEL, static_cast<WPARAM>(g_deviceInfoStore.portIndex), 0);
-    OpenListedPort(kind, page);  // a failure is silent: the time-out of a later Apply tells
+    // The port that answered, by name: its place in the list may have
+    // changed since, and a typed name has none.
+    if (g_deviceInfoStore.portName[0] != '\0') {
+        ShowPortName(portList, GbkToWide(g_deviceInfoStore.portName));
+    } else {
+        SendMessageW(portList, CB_SETCURSEL, static_cast<WPARAM>(g_deviceInfoStore.portIndex), 0);
+    }
+    const bool reopened = OpenListedPort(kind, page);
     state->portOpen = 1;
     SetTimer(page, REPLY_TIMER, REPLY_TIMER_MS, nullptr);
 
@@ -183,6 +185,13 @@ void Initialise(const DevicePageKind& kind, HWND page) {
 
     if (kind.initialiseSettings) kind.initialiseSettings(page, kind, view);
     InitialiseConnection(kind, page, view);
+    // A page that could not reopen its port says so and shows it closed,
+    // the reader's values greyed: Apply would send to no port. The message
+    // waits until the page is up.
+    if (!reopened) {
+        ClosePortFrame(kind, page);
+        PostMessageW(page, WM_PAGE_REOPEN_FAILED, 0, 0);
+    }
 }
 
 void ClosePortFrame(const DevicePageKind& kind, HWND page) {
@@ -533,7 +542,20 @@ INT_PTR DevicePageProc(const DevicePageKind& kind, HWND page, UINT msg, WPARAM w
         FitLabelsToDpi(page);
         return 0;
     case WM_COMMAND:
+        if (LOWORD(wParam) == IDC_PORT_LIST) {
+            OnPortListNotification(PortList(kind, page), HIWORD(wParam));
+            return 0;
+        }
         OnCommand(kind, page, LOWORD(wParam));
+        return 0;
+    case WM_PAGE_CLOSE_PORT:
+        if (kind.state->portOpen) ClosePortFrame(kind, page);
+        return 0;
+    case WM_PAGE_PORTS_CHANGED:
+        OnPortsChanged(PortList(kind, page));
+        return 0;
+    case WM_PAGE_REOPEN_FAILED:
+        ShowInfoMessage(page, TEXT_OPEN_FAILED, nullptr);
         return 0;
     case WM_TIMER:
         OnTimer(kind, page, wParam);

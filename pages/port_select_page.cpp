@@ -9,6 +9,7 @@
 #include "app/wintext.h"
 #include "forms/reply_countdown.h"
 #include "pages/pages.h"
+#include "pages/port_list.h"
 #include "resources/resource.h"
 #include "serial/comm_log.h"
 #include "serial/serial_link.h"
@@ -28,14 +29,8 @@ static void InitPortSelectPage(HWND page) {
     // information reply closed the port under an earlier page.
     g_portSelectPortOpen = 0;
 
-    const uint32_t mask = EnumeratePorts();
     g_portSelectPortList = GetDlgItem(page, IDC_PORT_LIST);
-    for (int n = 1; n <= 32; ++n) {
-        if ((mask & (1u << (n - 1))) == 0) continue;
-        wchar_t name[16];
-        swprintf(name, 16, L"COM%d", n);
-        SendMessageW(g_portSelectPortList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
-    }
+    FillPortList(g_portSelectPortList);
     SendMessageW(g_portSelectPortList, CB_SETCURSEL, 0, 0);
 }
 
@@ -73,6 +68,9 @@ static void OnReplyTimer(HWND page) {
     if (!TickReplyCountdown(&g_replyCountdown)) return;
     TheCommLog().AddEvent(COMM_REPLY_TIMEOUT);
     ShowInfoMessage(page, "不能和设备正常通信，请检查设备是否上电", nullptr);
+    // A port lost while the message was up is closed already: the press
+    // would open it again.
+    if (!g_portSelectPortOpen) return;
     SendMessageW(page, WM_COMMAND, MAKEWPARAM(IDC_PORT_BUTTON, 0),
                  reinterpret_cast<LPARAM>(GetDlgItem(page, IDC_PORT_BUTTON)));
 }
@@ -91,7 +89,16 @@ INT_PTR CALLBACK PortSelectPageProc(HWND page, UINT msg, WPARAM wParam, LPARAM) 
         case IDC_PORT_BUTTON:
             OnPortButton(page);
             break;
+        case IDC_PORT_LIST:
+            OnPortListNotification(g_portSelectPortList, HIWORD(wParam));
+            break;
         }
+        return 0;
+    case WM_PAGE_CLOSE_PORT:
+        if (g_portSelectPortOpen) CloseChosenPort(page);
+        return 0;
+    case WM_PAGE_PORTS_CHANGED:
+        OnPortsChanged(g_portSelectPortList);
         return 0;
     case WM_TIMER:
         if (wParam == REPLY_TIMER) OnReplyTimer(page);

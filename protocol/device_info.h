@@ -49,6 +49,9 @@ struct DeviceInfoStore {
     uint8_t payload[DEVICE_INFO_STORE_SIZE];
     int32_t payloadLength;
     int32_t protocolVersion;
+    // The port the reply came on, as it was opened ("COM40", a typed name):
+    // what the device page reopens. GBK, NUL-terminated; empty when unknown.
+    char portName[16];
 };
 
 // A text field as stored (GBK bytes): up to the first NUL. A text that

@@ -16,6 +16,7 @@
 #define IDS_SETTINGS_UNREADABLE 132  // followed by the reason
 #define IDS_SETTINGS_UNWRITABLE 133  // followed by the reason
 #define IDS_MESSAGE_CAPTION 134
+#define IDS_PORT_LOST 140
 
 // MainWindow's system menu: the commands after the separator (the low four
 // bits stay clear, the platform uses them)

@@ -10,10 +10,18 @@
 # null-modem cables and the pty modem-line shim) into STATEDIR, creates or
 # reuses a Wine prefix (TAV_WINEPREFIX, default build/wineprefix), starts
 # Xvfb on a free display when DISPLAY is unset or TAV_HEADLESS=1, plugs in
-# two cables and maps their ends as COM ports of the prefix:
+# three cables and maps their ends as COM ports of the prefix:
 #
 #   cable A: COM5  (the program's side)  <->  COM6  (the simulated reader)
-#   cable B: COM12 (the program's side)  <->  COM13 (the simulated reader)
+#   cable B: COM40 (the program's side)  <->  COM41 (the simulated reader)
+#   cable C: COM21 (the program's side)  <->  COM22 (the simulated reader)
+#
+# Cable B's ports lie above COM32, as an adapter's do on a bench PC that
+# has seen many. Cable C's ports have their dosdevices links but are not
+# announced: a test plugs one in while a program runs by adding its value
+# under HKLM\HARDWARE\DEVICEMAP\SERIALCOMM (\Device\TavLive0 = COM21),
+# which with the link is what Wine's mount manager makes for a new port
+# (Wine sends no WM_DEVICECHANGE for it).
 #
 # and starts a persistent wineserver. `source STATEDIR/rig.env` then gives
 # the environment for Wine programs (see the end of "up" for its list).
@@ -148,12 +156,20 @@ set_dpi() {
   echo "$1" >"$WINEPREFIX/.tav-rig-dpi"
 }
 
+# Cable C's links, made once the mount manager has made its own (it runs
+# when a server starts): present, not announced.
+link_unannounced() {
+  ln -sfn "$STATE/com21" "$WINEPREFIX/dosdevices/com21"
+  ln -sfn "$STATE/com22" "$WINEPREFIX/dosdevices/com22"
+}
+
 rig_dpi() {  # N: the live rig of STATEDIR at N DPI
   [ -f "$STATE/rig.env" ] || die "no rig in $STATE"
   # shellcheck disable=SC1091
   source "$STATE/rig.env"
   set_dpi "$1"
   start_server
+  link_unannounced
   log "display scale $1 DPI"
 }
 
@@ -194,8 +210,9 @@ rig_up() {
   # The cables. Links live in STATEDIR; the COM ports point at the links,
   # so a replugged cable (new ptys) is found under the same names.
   rm -f "$STATE/ctl" "$STATE/ctl.status"
-  local a_app="$STATE/com5" a_sim="$STATE/com6" b_app="$STATE/com12" b_sim="$STATE/com13"
-  setsid "$STATE/tav-cable" "$STATE/ctl" A "$a_app" "$a_sim" B "$b_app" "$b_sim" \
+  local a_app="$STATE/com5" a_sim="$STATE/com6" b_app="$STATE/com40" b_sim="$STATE/com41"
+  local c_app="$STATE/com21" c_sim="$STATE/com22"   # see link_unannounced
+  setsid "$STATE/tav-cable" "$STATE/ctl" A "$a_app" "$a_sim" B "$b_app" "$b_sim" C "$c_app" "$c_sim" \
     >"$STATE/cable.log" 2>&1 </dev/null &
   echo $! >"$STATE/cable.pid"
   for _ in $(seq 1 100); do [ -f "$STATE/ctl.status" ] && break; sleep 0.05; done
@@ -222,11 +239,16 @@ rig_up() {
   # Map the COM ports: the registry for Wine's mount manager, and the
   # dosdevices links it would create from it. The server is restarted only
   # when the mapping changed, so the mount manager reads it again.
-  local mapping="COM5=$a_app COM6=$a_sim COM12=$b_app COM13=$b_sim"
+  local mapping="COM5=$a_app COM6=$a_sim COM40=$b_app COM41=$b_sim"
   if [ "$(cat "$WINEPREFIX/.tav-rig-ports" 2>/dev/null)" != "$mapping" ]; then
     local reg="$STATE/ports.reg" m
+    for m in $(cat "$WINEPREFIX/.tav-rig-ports" 2>/dev/null); do
+      rm -f "$WINEPREFIX/dosdevices/$(echo "${m%%=*}" | tr 'A-Z' 'a-z')"
+    done
+    # The key is made anew: ports of an earlier mapping would stay listed.
     {
-      printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'
+      printf 'REGEDIT4\n\n[-HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n\n'
+      printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'
       for m in $mapping; do printf '"%s"="%s"\n' "${m%%=*}" "${m#*=}"; done
     } >"$reg"
     wine regedit /S "$(winpath "$reg")" >/dev/null 2>&1 || die "could not write the port mapping"
@@ -248,6 +270,7 @@ rig_up() {
   # then wait for the output to close.
   wine rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1 || true
   echo "$WINEPREFIX" >"$STATE/wineserver.prefix"
+  link_unannounced
 
   cat >"$STATE/rig.env" <<EOF
 # Written by scripts/rig.sh up; source it before running Wine programs.
@@ -259,17 +282,21 @@ export LD_PRELOAD='$STATE/\$LIB/libtavptyshim.so'
 export LC_ALL='zh_CN.UTF-8'
 export TAV_APP_PORT='COM5'
 export TAV_SIM_PORT='COM6'
-export TAV_APP_PORT_HIGH='COM12'
-export TAV_SIM_PORT_HIGH='COM13'
+export TAV_APP_PORT_HIGH='COM40'
+export TAV_SIM_PORT_HIGH='COM41'
+export TAV_APP_PORT_LIVE='COM21'
+export TAV_SIM_PORT_LIVE='COM22'
 export TAV_APP_TTY='$a_app'
 export TAV_SIM_TTY='$a_sim'
 export TAV_APP_TTY_HIGH='$b_app'
 export TAV_SIM_TTY_HIGH='$b_sim'
+export TAV_APP_TTY_LIVE='$c_app'
+export TAV_SIM_TTY_LIVE='$c_sim'
 export TAV_RIG_CTL='$(winpath "$STATE/ctl")'
 export TAV_RIG_CTL_LINUX='$STATE/ctl'
 export TAV_RIG_STATE='$STATE'
 EOF
-  log "up: display $RIG_DISPLAY, prefix $WINEPREFIX, COM5<->COM6, COM12<->COM13; source $STATE/rig.env"
+  log "up: display $RIG_DISPLAY, prefix $WINEPREFIX, COM5<->COM6, COM40<->COM41, COM21<->COM22 (not announced); source $STATE/rig.env"
 }
 
 rig_down() {

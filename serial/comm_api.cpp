@@ -3,5 +3,5 @@
 CommApi g_comm = {
     CreateFileW,     CloseHandle,   GetCommState,  SetCommState,        SetCommMask,
     SetupComm,       SetCommTimeouts, PurgeComm,   ClearCommError,      WaitCommEvent,
-    ReadFile,        WriteFile,     GetOverlappedResult, CancelIoEx,
+    ReadFile,        WriteFile,     GetOverlappedResult, CancelIoEx,     CreateEventW,
 };

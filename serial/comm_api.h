@@ -20,6 +20,8 @@ struct CommApi {
     BOOL(WINAPI* writeFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
     BOOL(WINAPI* getOverlappedResult)(HANDLE, LPOVERLAPPED, LPDWORD, BOOL);
     BOOL(WINAPI* cancelIoEx)(HANDLE, LPOVERLAPPED);
+    // The events of overlapped requests (manual reset, not signalled).
+    HANDLE(WINAPI* createEvent)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR);
 };
 
 extern CommApi g_comm;

@@ -6,7 +6,8 @@
 // its OVERLAPPED, event and buffer on the heap, and one the driver does not
 // end within COMM_CANCEL_WAIT_MS after CancelIoEx is given up together with
 // its memory (the driver may still write into it) instead of being waited
-// for without bound.
+// for without bound. A request whose event cannot be made or waited on is
+// a failed call, never a completed or timed-out one.
 #pragma once
 #include <windows.h>
 
@@ -29,7 +30,7 @@ constexpr DWORD COMM_OPEN_RETRY_STEP_MS = 25;
 constexpr DWORD COMM_MAX_RETRY_PAUSE_MS = 200;
 
 struct CommRequest {
-    OVERLAPPED overlapped;   // hEvent: manual reset, owned by the request
+    OVERLAPPED overlapped;   // hEvent: manual reset, owned by the request; null until one could be made
     DWORD events;            // what WaitCommEvent reported
     std::vector<uint8_t> bytes;
 };
@@ -42,8 +43,22 @@ void FreeCommRequest(CommRequest* request);
 // that of the last attempt.
 HANDLE OpenCommHandle(const std::wstring& devicePath);
 
+// True when error, met by a call on an open port handle, says the device
+// has gone (removed, disconnected, its handle no longer valid). An aborted
+// request (ERROR_OPERATION_ABORTED) that no cancel of ours caused says so
+// too unless the driver reports a line error with it (a driver aborting on
+// errors); the pass and the write look at that themselves. Any other
+// failure means "gone" only when the port's line state cannot be read
+// either (Wine reports a hung-up line as ERROR_NOT_READY).
+bool MeansDeviceGone(DWORD error);
+
+// The LineErrorFlag bits (line.h) of ClearCommError's CE_* flags.
+unsigned LineErrorFlags(DWORD commErrors);
+
 // Writes count bytes, waiting at most waitMs; true when all were written.
-bool CommWrite(HANDLE port, const uint8_t* bytes, size_t count, DWORD waitMs);
+// *lostError (may be null) is the error of a failure that means the device
+// has gone, else 0.
+bool CommWrite(HANDLE port, const uint8_t* bytes, size_t count, DWORD waitMs, DWORD* lostError);
 
 // The receive state of one port. Owned by one thread: ReceiveThread, or
 // the caller of LineRead.
@@ -54,6 +69,8 @@ struct CommReceiver {
     CommRequest* read;    // holds the bytes of the last PASS_BYTES
     int emptyEvents;      // events in a row that found nothing queued
     DWORD retryPause;     // the current back-off, 0 after bytes came
+    DWORD lostError;      // after PASS_LOST: the system error that said so
+    DWORD lineErrors;     // CE_* flags reported since the owner last cleared them
 };
 
 enum CommPass {
@@ -61,7 +78,7 @@ enum CommPass {
     PASS_NOTHING,   // waitMs passed, or an event brought nothing
     PASS_WOKEN,     // `wake` was signalled; the wait stays pending
     PASS_FAILED,    // a call failed; the back-off pause was taken
-    PASS_LOST,      // neither the queue nor the line state can be read: the adapter is gone
+    PASS_LOST,      // the device has gone (see MeansDeviceGone); the port is not to be used again
 };
 
 // Points the receiver at another port (or INVALID_HANDLE_VALUE), ending a

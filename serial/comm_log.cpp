@@ -7,6 +7,7 @@
 #include "protocol/bytes.h"
 #include "protocol/frame.h"
 #include "document/text_codec.h"
+#include "serial/line.h"
 
 namespace {
 
@@ -39,6 +40,8 @@ const char* EventText(CommEventKind kind) {
     case COMM_OPEN_FAILED: return "打开串口失败";
     case COMM_PORT_CLOSED: return "串口已关闭";
     case COMM_REPLY_TIMEOUT: return "等待应答超时";
+    case COMM_PORT_LOST: return "串口已断开";
+    case COMM_LINE_ERRORS: return "线路错误";
     }
     return "";
 }
@@ -70,10 +73,17 @@ void CommLog::AddDiscarded(size_t count) {
     Add(std::move(entry));
 }
 
-void CommLog::AddEvent(CommEventKind kind) {
+void CommLog::AddEvent(CommEventKind kind, const std::string& detail) {
     CommEntry entry;
     entry.kind = kind;
+    entry.detail = detail;
     Add(std::move(entry));
+}
+
+void CommLog::AddLineErrors(unsigned flags) {
+    static const char* const NAMES[LINE_ERROR_KINDS] = {"帧错误", "校验错误", "硬件溢出", "接收缓冲区溢出", "线路中断"};
+    const std::string detail = JoinLineErrors(flags, NAMES, "、");
+    if (!detail.empty()) AddEvent(COMM_LINE_ERRORS, detail);
 }
 
 void CommLog::Add(CommEntry entry) {
@@ -123,6 +133,7 @@ std::string FormatCommEntry(const CommEntry& entry) {
     std::snprintf(head, sizeof head, "%02d:%02d:%02d.%03d ", static_cast<int>(t / 3600000 % 24),
                   static_cast<int>(t / 60000 % 60), static_cast<int>(t / 1000 % 60), static_cast<int>(t % 1000));
     std::string line = head + entry.port + " " + EventText(entry.kind);
+    if (!entry.detail.empty()) line += "：" + entry.detail;
     if (entry.kind == COMM_DISCARDED) return line + " " + std::to_string(entry.count) + " 字节";
     if (entry.kind != COMM_SENT && entry.kind != COMM_RECEIVED) return line;
 

@@ -25,6 +25,8 @@ enum CommEventKind {
     COMM_OPEN_FAILED,
     COMM_PORT_CLOSED,
     COMM_REPLY_TIMEOUT,  // the reply wait ran out
+    COMM_PORT_LOST,      // the adapter went away with the port open; detail: the system's reason
+    COMM_LINE_ERRORS,    // the driver reported errors on received bytes
 };
 
 struct CommEntry {
@@ -34,6 +36,7 @@ struct CommEntry {
     std::string port;        // "COM3"
     std::vector<uint8_t> bytes;  // the frame (sent, received)
     size_t count = 0;        // discarded bytes
+    std::string detail;      // why (an open that failed, a port lost), or the line errors
 };
 
 class CommLog {
@@ -48,7 +51,9 @@ public:
 
     void AddFrame(CommEventKind kind, const uint8_t* bytes, size_t count);
     void AddDiscarded(size_t count);
-    void AddEvent(CommEventKind kind);
+    void AddEvent(CommEventKind kind, const std::string& detail = std::string());
+    // LineErrorFlag bits (serial/line.h), as one COMM_LINE_ERRORS entry.
+    void AddLineErrors(unsigned flags);
 
     // The entries after sequence (0: all there are), oldest first.
     std::vector<CommEntry> EntriesAfter(uint64_t sequence);

@@ -24,6 +24,25 @@ bool LineWrite(SerialLine* line, const uint8_t* bytes, size_t count);
 
 void LineClose(SerialLine* line);
 
+// Errors the line's driver reported on received bytes.
+enum LineErrorFlag {
+    LINE_ERROR_FRAME = 1,     // a stop bit missing: another baud rate
+    LINE_ERROR_PARITY = 2,
+    LINE_ERROR_OVERRUN = 4,   // the hardware lost bytes
+    LINE_ERROR_RXOVER = 8,    // the driver's input queue was full
+    LINE_ERROR_BREAK = 16,
+};
+constexpr int LINE_ERROR_KINDS = 5;
+// The LineErrorFlag bits reported since the last call (POSIX: always 0).
+unsigned LineTakeErrors(SerialLine* line);
+// The names of the flags set, joined by separator; names[i] names bit 1 << i.
+inline std::string JoinLineErrors(unsigned flags, const char* const (&names)[LINE_ERROR_KINDS], const char* separator) {
+    std::string text;
+    for (int i = 0; i < LINE_ERROR_KINDS; ++i)
+        if (flags & (1u << i)) text += (text.empty() ? "" : separator) + std::string(names[i]);
+    return text;
+}
+
 // The serial ports present, as names LineOpen accepts.
 std::vector<std::string> LineEnumerate();
 

@@ -6,12 +6,14 @@
 // Reading takes what ClearCommError reports as queued, else waits for
 // EV_RXCHAR; the wait outlives a LineRead that timed out and the next call
 // picks it up. A driver that rejects ClearCommError is read all the same;
-// the line is lost only when its line state cannot be read either
-// (unplugged adapter, hung-up tty under Wine).
+// the line is lost when a call fails with an error that says the device
+// has gone, or when its line state cannot be read either (see
+// MeansDeviceGone). A lost line is not used again.
 #include "serial/line.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -23,6 +25,8 @@
 struct SerialLine {
     HANDLE handle;
     CommReceiver receiver;
+    bool lost;            // a call said the device has gone
+    unsigned lineErrors;  // LineErrorFlag bits not yet taken
 };
 
 namespace {
@@ -39,6 +43,17 @@ std::string ErrorText(const char* what, const std::string& name, DWORD code) {
     return buf;
 }
 
+std::string SetupText(const LineSetup& setup, const std::string& name) {
+    switch (setup.result) {
+    case LINE_SET: break;
+    case LINE_NO_STATE: return ErrorText("not a serial port:", name, setup.error);
+    case LINE_STATE_REFUSED: return ErrorText("line settings 115200 8N1 refused by", name, setup.error);
+    case LINE_TIMEOUTS_REFUSED: return ErrorText("time-outs refused by", name, setup.error);
+    case LINE_READ_BACK_DIFFERS: return name + ": the driver keeps " + DescribeLine(setup.readBack) + ", not 115200 8N1";
+    }
+    return std::string();
+}
+
 }  // namespace
 
 SerialLine* LineOpen(const std::string& path, std::string* error) {
@@ -47,8 +62,9 @@ SerialLine* LineOpen(const std::string& path, std::string* error) {
         if (error) *error = ErrorText("cannot open", path, GetLastError());
         return nullptr;
     }
-    if (!ApplyReaderLineSettings(h)) {
-        if (error) *error = ErrorText("not a serial port:", path, GetLastError());
+    const LineSetup setup = ApplyReaderLineSettings(h);
+    if (setup.result != LINE_SET) {
+        if (error) *error = SetupText(setup, path);
         g_comm.closeHandle(h);
         return nullptr;
     }
@@ -66,14 +82,19 @@ SerialLine* LineOpenPty(const std::string& linkPath, std::string* error) {
 }
 
 int LineRead(SerialLine* line, uint8_t* buffer, size_t capacity, int timeoutMs) {
+    if (line->lost) return -1;
     const DWORD room = capacity > COMM_READ_CHUNK ? COMM_READ_CHUNK : static_cast<DWORD>(capacity);
     DWORD count = 0;
-    switch (CommReceivePass(&line->receiver, room, static_cast<DWORD>(timeoutMs < 0 ? 0 : timeoutMs), nullptr,
-                            &count)) {
+    const CommPass pass = CommReceivePass(&line->receiver, room, static_cast<DWORD>(timeoutMs < 0 ? 0 : timeoutMs),
+                                          nullptr, &count);
+    line->lineErrors |= LineErrorFlags(line->receiver.lineErrors);
+    line->receiver.lineErrors = 0;
+    switch (pass) {
     case PASS_BYTES:
         std::memcpy(buffer, line->receiver.read->bytes.data(), count);
         return static_cast<int>(count);
     case PASS_LOST:
+        line->lost = true;
         return -1;
     default:
         return 0;
@@ -81,7 +102,17 @@ int LineRead(SerialLine* line, uint8_t* buffer, size_t capacity, int timeoutMs) 
 }
 
 bool LineWrite(SerialLine* line, const uint8_t* bytes, size_t count) {
-    return CommWrite(line->handle, bytes, count, static_cast<DWORD>(500 + 100 * count + 1000));
+    if (line->lost) return false;
+    DWORD lostError = 0;
+    const bool written = CommWrite(line->handle, bytes, count, static_cast<DWORD>(500 + 100 * count + 1000), &lostError);
+    if (lostError != 0) line->lost = true;
+    return written;
+}
+
+unsigned LineTakeErrors(SerialLine* line) {
+    const unsigned errors = line->lineErrors;
+    line->lineErrors = 0;
+    return errors;
 }
 
 void LineClose(SerialLine* line) {
@@ -94,9 +125,11 @@ void LineClose(SerialLine* line) {
 }
 
 std::vector<std::string> LineEnumerate() {
-    const uint32_t present = PresentComPorts();
     std::vector<std::string> found;
-    for (int n = 1; n <= 32; ++n)
-        if ((present >> (n - 1)) & 1u) found.push_back("COM" + std::to_string(n));
+    for (const std::wstring& name : PresentComPorts()) {
+        // Port names are ASCII; a name that is not could not be given on a command line either.
+        if (std::all_of(name.begin(), name.end(), [](wchar_t c) { return c > L' ' && c < 0x7F; }))
+            found.emplace_back(name.begin(), name.end());
+    }
     return found;
 }

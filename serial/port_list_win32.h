@@ -2,13 +2,21 @@
 #pragma once
 #include <windows.h>
 
-#include <cstdint>
+#include <string>
+#include <vector>
 
-// 1-32 for "COM1".."COM32" (any case), 0 for any other name.
+// n for "COMn" (any case, n >= 1 without a leading zero), 0 for any other name.
 int ComPortNumber(const wchar_t* name, size_t length);
 
-// Bit n-1 set for each COMn (1..32) named under
-// HKLM\HARDWARE\DEVICEMAP\SERIALCOMM, where the serial drivers record the
-// ports they have. Opening a port to find out could take seconds (a
+// Every name under HKLM\HARDWARE\DEVICEMAP\SERIALCOMM (where the serial
+// drivers record their ports; any REG_SZ value, not only COMn) and every
+// COMn among the DOS device names (QueryDosDeviceW): the ports of a remote
+// desktop session and ports made with DefineDosDevice are only there.
+// Without duplicates (compared without case), in the order of
+// SortPortNames. Opening a port to find out could take seconds (a
 // Bluetooth port connects) and pulses DTR on the reader's own port.
-uint32_t PresentComPorts();
+std::vector<std::wstring> PresentComPorts();
+
+// COMn names by ascending n, then the other names alphabetically; a name
+// met again in another case is dropped.
+void SortPortNames(std::vector<std::wstring>* names);

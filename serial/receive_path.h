@@ -20,3 +20,20 @@ DWORD WINAPI ParserThread(LPVOID);
 
 // Wakes ReceiveThread after the port was opened or closed (SerialLink).
 void SignalPortChanged();
+
+// Hands a port no longer published in g_portHandle to ReceiveThread, which
+// ends its own requests on it and closes it (without the receive path, the
+// caller closes it). Any thread; does not wait.
+void GiveUpPort(HANDLE port);
+// Waits until ReceiveThread has closed every port given up, at most
+// timeoutMs; true when it has.
+bool AwaitPortsReleased(DWORD timeoutMs);
+
+// Held by a thread that uses the published port outside ReceiveThread
+// (WritePort): ReceiveThread closes no handle meanwhile.
+struct PortUse {
+    PortUse();
+    ~PortUse();
+    PortUse(const PortUse&) = delete;
+    PortUse& operator=(const PortUse&) = delete;
+};

@@ -2,6 +2,7 @@
 #include "serial/serial_link.h"
 
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "protocol/frame.h"
@@ -15,8 +16,19 @@
 std::atomic<HANDLE> g_portHandle{INVALID_HANDLE_VALUE};
 
 static const DWORD WRITE_WAIT_MS = 1000;
+// ReceiveThread ends a request within about a second (COMM_CANCEL_WAIT_MS)
+// and may wait for a write (about two) before it closes a handle.
+static const DWORD RELEASE_WAIT_MS = 3000;
 
-uint32_t EnumeratePorts() { return PresentComPorts(); }
+// Set once before any port opens.
+static PortLostHandler g_portLostHandler = nullptr;
+
+// The name OpenPort last opened: written on the UI thread, read by reply
+// handling on ParserThread.
+static std::mutex g_openedNameLock;
+static std::string g_openedName;
+
+std::vector<std::wstring> EnumeratePorts() { return PresentComPorts(); }
 
 // The path comes from a page's port list as GBK bytes; open it by its
 // wide name so a typed name means the same under any system code page.
@@ -29,26 +41,47 @@ static std::wstring PathToWide(const char* path) {
     return wide;
 }
 
+static std::string ErrorDetail(DWORD error) {
+    return SystemErrorText(error) + "（错误 " + std::to_string(error) + "）";
+}
+
+// Why an opened port was not kept, for the communication log.
+static std::string LineSetupDetail(const LineSetup& setup) {
+    switch (setup.result) {
+    case LINE_SET: break;
+    case LINE_NO_STATE: return "读不到串口的线路设置，" + ErrorDetail(setup.error);
+    case LINE_STATE_REFUSED: return "串口不接受线路设置 115200 8N1，" + ErrorDetail(setup.error);
+    case LINE_TIMEOUTS_REFUSED: return "串口不接受读写超时设置，" + ErrorDetail(setup.error);
+    case LINE_READ_BACK_DIFFERS: return "串口的线路设置是 " + DescribeLine(setup.readBack) + "，不是 115200 8N1";
+    }
+    return std::string();
+}
+
 bool OpenPort(const char* devicePath) {
     if (devicePath == nullptr) return false;
     ClosePort();
 
     TheCommLog().SetPort(devicePath);
+    {
+        const std::string prefix = "\\\\.\\";
+        std::lock_guard<std::mutex> hold(g_openedNameLock);
+        g_openedName = strncmp(devicePath, prefix.c_str(), prefix.size()) == 0 ? devicePath + prefix.size()
+                                                                              : devicePath;
+    }
     const std::wstring path = PathToWide(devicePath);
     // A port refused as busy just after a close is retried briefly.
     HANDLE port = OpenCommHandle(path);
     if (port == INVALID_HANDLE_VALUE) {
-        GetLastError();
-        TheCommLog().AddEvent(COMM_OPEN_FAILED);
+        TheCommLog().AddEvent(COMM_OPEN_FAILED, ErrorDetail(GetLastError()));
         return false;
     }
 
-    // A device that cannot report its line state is no serial port (see
-    // ApplyReaderLineSettings): only that is examined; the settings are
-    // applied as far as the port accepts them.
-    if (!ApplyReaderLineSettings(port)) {
+    // Nothing is read from the port before ReceiveThread serves it, so the
+    // handle is closed here when the settings are refused.
+    const LineSetup setup = ApplyReaderLineSettings(port);
+    if (setup.result != LINE_SET) {
         g_comm.closeHandle(port);
-        TheCommLog().AddEvent(COMM_OPEN_FAILED);
+        TheCommLog().AddEvent(COMM_OPEN_FAILED, LineSetupDetail(setup));
         return false;
     }
 
@@ -60,29 +93,50 @@ bool OpenPort(const char* devicePath) {
     return true;
 }
 
+std::string OpenedPortName() {
+    std::lock_guard<std::mutex> hold(g_openedNameLock);
+    return g_openedName;
+}
+
+void SetPortLostHandler(PortLostHandler handler) { g_portLostHandler = handler; }
+
+void ReportPortLost(HANDLE port, DWORD error) {
+    // Taken with one exchange: only the first report of a published port
+    // counts, and a port closed meanwhile is not lost.
+    HANDLE expected = port;
+    if (port == INVALID_HANDLE_VALUE || !g_portHandle.compare_exchange_strong(expected, INVALID_HANDLE_VALUE)) return;
+    GiveUpPort(port);
+    TheCommLog().AddEvent(COMM_PORT_LOST, ErrorDetail(error));
+    if (g_portLostHandler != nullptr) g_portLostHandler();
+}
+
 void WritePort(const uint8_t* bytes, size_t count) {
+    // The handle is not closed while the write uses it.
+    PortUse use;
     HANDLE port = g_portHandle.load();
     if (port == INVALID_HANDLE_VALUE) return;
     TheCommLog().AddFrame(COMM_SENT, bytes, count);
     DWORD errors = 0;
     COMSTAT status;
     g_comm.clearCommError(port, &errors, &status);
+    if (errors != 0) TheCommLog().AddLineErrors(LineErrorFlags(errors));
     // At most WRITE_WAIT_MS, then about a second for the cancellation; a
     // write the driver keeps beyond that is left to it.
-    CommWrite(port, bytes, count, WRITE_WAIT_MS);
+    DWORD lostError = 0;
+    CommWrite(port, bytes, count, WRITE_WAIT_MS, &lostError);
+    if (lostError != 0) ReportPortLost(port, lostError);
 }
 
 void ClosePort() {
     // Taken with one exchange: the UI thread and reply handling on
-    // ParserThread may both close, and only one of them may close the handle.
+    // ParserThread may both close, and only one of them may give it up.
     HANDLE port = g_portHandle.exchange(INVALID_HANDLE_VALUE);
-    if (port == INVALID_HANDLE_VALUE) return;
-    g_comm.setCommMask(port, 0);   // ends a pending WaitCommEvent
-    g_comm.purgeComm(port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
-    g_comm.cancelIoEx(port, nullptr);   // Wine: a pending read survives the two calls above
-    g_comm.closeHandle(port);
-    SignalPortChanged();
-    TheCommLog().AddEvent(COMM_PORT_CLOSED);
+    if (port != INVALID_HANDLE_VALUE) {
+        GiveUpPort(port);
+        TheCommLog().AddEvent(COMM_PORT_CLOSED);
+    }
+    // Also a port given up as lost: the device is free once it is closed.
+    AwaitPortsReleased(RELEASE_WAIT_MS);
 }
 
 void SendQueryInfo() {

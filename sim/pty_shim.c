@@ -6,13 +6,18 @@
  * WaitCommEvent of a program would end at once with an error. For pty
  * descriptors (character devices with majors 136-143) this answers the
  * four modem-line requests with success and, for TIOCMGET, "all lines
- * up" (DTR, RTS, CTS, DSR, DCD; no ring). Everything else goes to the
- * real ioctl.
+ * up" (DTR, RTS, CTS, DSR, DCD; no ring), as long as the line is there.
+ * A pty whose other end has gone (the rig's cable unplugged) is hung up
+ * and fails them with EIO, as a USB adapter's tty does once the adapter is
+ * pulled: Wine then ends a pending WaitCommEvent with
+ * ERROR_OPERATION_ABORTED, the way a Windows driver ends it on removal.
+ * Everything else goes to the real ioctl.
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <stdarg.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -34,6 +39,8 @@ int ioctl(int fd, unsigned long request, ...) {
     if (!real) real = (IoctlFn)dlsym(RTLD_NEXT, "ioctl");
     if ((request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS || request == TIOCMBIC) &&
         IsPty(fd)) {
+        struct termios line;
+        if (real(fd, TCGETS, &line) != 0) return -1;   /* hung up: EIO */
         if (request == TIOCMGET && arg)
             *(int*)arg = TIOCM_DTR | TIOCM_RTS | TIOCM_CTS | TIOCM_DSR | TIOCM_CD;
         return 0;

@@ -43,15 +43,13 @@ int main(int argc, char** argv) {
     }
     Click(Item(page, IDC_PORT_BUTTON));
 
+    // The device page once it is shown (the port selection page it replaces
+    // goes first), or a message box.
     HWND device = nullptr;
     HWND box = nullptr;
     WaitFor([&] {
-        for (HWND candidate : Pages(app.main)) {
-            const PageKind kind = KindOf(candidate);
-            if (kind != PAGE_PORT_SELECT && kind != PAGE_UNKNOWN && Item(candidate, IDC_APPLY) != nullptr) {
-                device = candidate;
-            }
-        }
+        HWND shown = WaitShownPage(app.main, 50);
+        device = shown != nullptr && KindOf(shown) != PAGE_PORT_SELECT ? shown : nullptr;
         box = FindMessageBox(app);
         return device != nullptr || box != nullptr;
     }, timeoutMs);

@@ -221,11 +221,13 @@ public:
     }
 
     // The page of type's reader, which replaces the one shown when it is of
-    // another type; false when there is none.
+    // another type; false when there is none. A page being replaced is not
+    // looked at: its successor is looked for once it has gone.
     bool FollowPage(int type) {
         for (int i = 0; i < 4; ++i) {
             if (TYPES[i] != type) continue;
-            HWND page = WaitPageOfKind(app_.main, KIND_OF_TYPE[i], WAIT_MS);
+            HWND replaced = page_ != nullptr && pageKind_ != KIND_OF_TYPE[i] ? page_ : nullptr;
+            HWND page = WaitPageOfKind(app_.main, KIND_OF_TYPE[i], WAIT_MS, replaced);
             if (page == nullptr) return false;
             if (page_ != nullptr && page != page_) ipControlsDestroyed += ipControlsShown_;
             if (page != page_) {
@@ -233,6 +235,7 @@ public:
                 EnumChildWindows(page, CountIpControl, reinterpret_cast<LPARAM>(&ipControlsShown_));
             }
             page_ = page;
+            pageKind_ = KIND_OF_TYPE[i];
             return true;
         }
         return false;
@@ -246,10 +249,11 @@ public:
         // shown now followed (a reply may have replaced it unseen), the
         // port closed.
         if (FindMessageBox(app_) != nullptr) Answer(1000);
-        if (!IsWindow(page_))
-            for (HWND page : Pages(app_.main))
-                for (int i = 0; i < 4; ++i)
-                    if (KindOf(page) == KIND_OF_TYPE[i]) FollowPage(TYPES[i]);
+        if (!IsWindow(page_)) {
+            const PageKind shown = KindOf(WaitShownPage(app_.main, WAIT_MS));
+            for (int i = 0; i < 4; ++i)
+                if (shown == KIND_OF_TYPE[i]) FollowPage(TYPES[i]);
+        }
         if (ItemText(page_, IDC_PORT_BUTTON) != L"打开串口" && !PortButton(L"打开串口"))
             return Fail(cycle, "the port did not close");
         SimRunnerUpdate(runner_, [&](SimReader* r) {
@@ -327,8 +331,13 @@ private:
     // What the page shows, for a failure's message.
     std::string State() {
         HWND box = FindMessageBox(app_);
-        return ": the button reads " + Narrow(ItemText(page_, IDC_PORT_BUTTON)) + ", version \"" +
-               Narrow(ItemText(page_, IDC_VERSION)) + "\", Apply " + (IsWindowEnabled(Item(page_, IDC_APPLY)) ? "on" : "off") +
+        std::string pages;
+        for (HWND page : Pages(app_.main))
+            pages += std::string(pages.empty() ? "" : ", ") + PageKindName(KindOf(page)) +
+                     (IsWindowVisible(page) ? "" : " (hidden)");
+        return (IsWindow(page_) ? "" : ": the page followed has gone, pages now: " + pages) + ": the button reads " +
+               Narrow(ItemText(page_, IDC_PORT_BUTTON)) + ", version \"" + Narrow(ItemText(page_, IDC_VERSION)) +
+               "\", Apply " + (IsWindowEnabled(Item(page_, IDC_APPLY)) ? "on" : "off") +
                (box != nullptr ? ", message \"" + Narrow(MessageBoxText(box)) + "\"" : "");
     }
 
@@ -338,10 +347,13 @@ private:
         return WaitFor([&] { return ItemText(page_, IDC_PORT_BUTTON) == then; }, WAIT_MS);
     }
 
-    // The page filled from a reply and taking Apply.
+    // The page shown, filled from a reply and taking Apply (enabled last
+    // by the page's initialisation).
     bool Ready() {
-        return WaitFor([&] { return IsWindowEnabled(Item(page_, IDC_APPLY)) && !ItemText(page_, IDC_VERSION).empty(); },
-                       WAIT_MS);
+        return WaitFor([&] {
+            return IsWindowVisible(page_) && IsWindowEnabled(Item(page_, IDC_APPLY)) &&
+                   !ItemText(page_, IDC_VERSION).empty();
+        }, WAIT_MS);
     }
 
     void SetFault(const std::string& fault) {
@@ -378,6 +390,7 @@ private:
     AppProcess app_;
     SimRunner* runner_ = nullptr;
     HWND page_ = nullptr;
+    PageKind pageKind_ = PAGE_UNKNOWN;  // of page_
     long ipControlsShown_ = 0;   // on page_
     int oneType_ = 0;            // every reader of this type; 0: 52, 1, 2, 3 in turn
 };

@@ -28,7 +28,7 @@ Bytes Ask(SerialLine* line, size_t count, int attempts) {
 
 class RigCable : public ReaderTest {};
 
-// Both cables (A: COM5/COM6, B: the two-digit COM12/COM13): the query
+// Both cables (A: COM5/COM6, B: COM40/COM41, above COM32): the query
 // reaches the simulator intact and the largest reply comes back whole.
 TEST_F(RigCable, QueryAnsweredOnBothCables) {
     for (const std::string cable : {"", "_HIGH"}) {

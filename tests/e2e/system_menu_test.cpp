@@ -60,7 +60,7 @@ TEST_F(SystemMenu, ReadersOfOtherTypesReplaceThePage) {
             SimRunnerUpdate(runner, [&](SimReader* r) { SimInit(r, step.type); });
             ASSERT_TRUE(PressPortButton(device, OPEN_PORT_TEXT));
             Click(Item(device, IDC_PORT_BUTTON));
-            device = WaitPageOfKind(app.main, PageOfType(step.type), PAGE_TIMEOUT_MS);
+            device = WaitPageOfKind(app.main, PageOfType(step.type), PAGE_TIMEOUT_MS, device);  // replaced
             ASSERT_NE(device, nullptr);
             ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(Item(device, IDC_APPLY)) != FALSE; }, 3000));
         }

@@ -3,11 +3,13 @@
 
 #include "protocol/frame.h"
 #include "serial/comm_log.h"
+#include "serial/line.h"
 
 namespace {
 
-CommEntry Entry(CommEventKind kind, std::vector<uint8_t> bytes = {}, size_t count = 0) {
+CommEntry Entry(CommEventKind kind, std::vector<uint8_t> bytes = {}, size_t count = 0, std::string detail = {}) {
     CommEntry e;
+    e.detail = std::move(detail);
     e.timeOfDayMs = ((13 * 60 + 4) * 60 + 5) * 1000LL + 67;
     e.kind = kind;
     e.port = "COM3";
@@ -31,6 +33,7 @@ TEST(CommLog, LinesCarryTimePortDirectionCommandCrcAndBytes) {
         {Entry(COMM_DISCARDED, {}, 7), "13:04:05.067 COM3 丢弃 7 字节"},
         {Entry(COMM_PORT_OPENED), "13:04:05.067 COM3 串口已打开"},
         {Entry(COMM_REPLY_TIMEOUT), "13:04:05.067 COM3 等待应答超时"},
+        {Entry(COMM_PORT_LOST, {}, 0, "设备未就绪。（错误 21）"), "13:04:05.067 COM3 串口已断开：设备未就绪。（错误 21）"},
     };
     for (const auto& c : cases) {
         const std::string line = FormatCommEntry(c.entry);
@@ -56,9 +59,12 @@ TEST(CommLog, RingKeepsTheLastEntriesAndNotifiesOncePerRead) {
 
     log.AddEvent(COMM_PORT_CLOSED);
     EXPECT_EQ(notified, 2);
+    log.AddLineErrors(0);
+    log.AddLineErrors(LINE_ERROR_FRAME | LINE_ERROR_OVERRUN);
     const std::vector<CommEntry> fresh = log.EntriesAfter(all.back().sequence);
-    ASSERT_EQ(fresh.size(), 1u);
+    ASSERT_EQ(fresh.size(), 2u) << "no line errors, no entry";
     EXPECT_EQ(fresh[0].kind, COMM_PORT_CLOSED);
+    EXPECT_EQ(fresh[1].detail, "帧错误、硬件溢出");
 
     const std::string text = CommLogText({all[0], fresh[0]});
     EXPECT_EQ(text, FormatCommEntry(all[0]) + "\r\n" + FormatCommEntry(fresh[0]));

@@ -3,6 +3,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -156,23 +157,43 @@ const char* PageKindName(PageKind kind) {
     return names[kind];
 }
 
-HWND WaitPageOfKind(HWND main, PageKind kind, int timeoutMs) {
-    // The last control of each template: a page is complete once it exists.
-    const int last = kind == PAGE_PORT_SELECT ? IDC_PORT_BUTTON : kind == PAGE_DUAL ? IDC_RS485_BAUD : IDC_APPLY;
+// One look: the shown page that pred accepts, when exactly one is.
+static HWND OneShownPage(HWND main, const std::function<bool(HWND)>& pred) {
+    HWND found = nullptr;
+    for (HWND page : Pages(main)) {
+        if (!IsWindowVisible(page) || !pred(page)) continue;
+        if (found != nullptr) return nullptr;
+        found = page;
+    }
+    return found;
+}
+
+// The same page on two looks in a row, and still shown after the second.
+static HWND WaitSteadyPage(HWND main, int timeoutMs, const std::function<bool(HWND)>& pred) {
+    HWND previous = nullptr;
     HWND found = nullptr;
     WaitFor([&] {
-        found = nullptr;
-        int count = 0;
-        for (HWND page : Pages(main)) {
-            if (KindOf(page) == kind && Item(page, last) != nullptr) {
-                found = page;
-                ++count;
-            }
-        }
-        if (count != 1) found = nullptr;
+        HWND now = OneShownPage(main, pred);
+        found = now != nullptr && now == previous && IsWindowVisible(now) ? now : nullptr;
+        previous = now;
         return found != nullptr;
     }, timeoutMs);
     return found;
+}
+
+HWND WaitPageOfKind(HWND main, PageKind kind, int timeoutMs, HWND replaced) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    if (replaced != nullptr && !WaitFor([&] { return !IsWindow(replaced); }, timeoutMs)) return nullptr;
+    const int left = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
+    // The last control of each template, checked as well: a shown page has it.
+    const int last = kind == PAGE_PORT_SELECT ? IDC_PORT_BUTTON : kind == PAGE_DUAL ? IDC_RS485_BAUD : IDC_APPLY;
+    return WaitSteadyPage(main, std::max(left, 0),
+                          [&](HWND page) { return KindOf(page) == kind && Item(page, last) != nullptr; });
+}
+
+HWND WaitShownPage(HWND main, int timeoutMs) {
+    return WaitSteadyPage(main, timeoutMs, [](HWND page) { return KindOf(page) != PAGE_UNKNOWN; });
 }
 
 // -2 when the program did not answer in time.

@@ -30,13 +30,22 @@ bool AppRunning(const AppProcess& app);
 bool WaitFor(const std::function<bool()>& pred, int timeoutMs);
 
 // The pages are child dialogs of the main window, told apart by controls
-// only their template has.
+// only their template has. A page is read that way only while it is shown:
+// a page being replaced is hidden before its controls are destroyed one by
+// one (half of it may look like a page of another kind), and a page being
+// created is shown only once all its controls exist and it has
+// initialised. Pages(main) lists them all, shown or not.
 enum PageKind { PAGE_UNKNOWN, PAGE_PORT_SELECT, PAGE_BASIC, PAGE_DUAL, PAGE_SINGLE, PAGE_WIFI };
 std::vector<HWND> Pages(HWND main);
 PageKind KindOf(HWND page);
-// The one page of that kind once its last control exists (nullptr when
-// there is none or several).
-HWND WaitPageOfKind(HWND main, PageKind kind, int timeoutMs);
+// The one shown page of that kind, once the same window has been found on
+// two looks in a row (nullptr after timeoutMs, or while there are several).
+// With replaced, a page the caller expects to go, it first waits until that
+// window no longer exists.
+HWND WaitPageOfKind(HWND main, PageKind kind, int timeoutMs, HWND replaced = nullptr);
+// The one shown page of any kind, found the same way (a device page and a
+// port selection page shown together give nullptr).
+HWND WaitShownPage(HWND main, int timeoutMs);
 const char* PageKindName(PageKind kind);
 
 // Controls across processes: messages only, never GetWindowText.

@@ -44,7 +44,8 @@ struct PortHold {
 #ifdef _WIN32
     void* mutex = nullptr;
 #else
-    int fds[2] = {-1, -1};
+    int fd = -1;
+    std::string path;  // the lock file
 #endif
 };
 

@@ -19,23 +19,30 @@ namespace {
 
 std::string Why(const std::string& what, const std::string& path) { return what + " " + path + ": " + strerror(errno); }
 
-// A lock file in the temporary folder named after a port's path.
-int LockPortName(const std::string& name, std::string* error, bool* busy) {
+// A lock file in the temporary folder named after a port's path, removed
+// again by its holder; a lock taken on a file removed meanwhile is taken again.
+int LockPortName(const std::string& name, std::string* lockPath, std::string* error, bool* busy) {
     const char* tmp = getenv("TMPDIR");
-    std::string lockPath = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/tavrolin-port-";
-    for (char c : name) lockPath += std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' ? c : '_';
-    lockPath += ".lock";
-    const int fd = open(lockPath.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        *error = Why("cannot make the port's lock", lockPath);
-        return -1;
-    }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    *lockPath = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/tavrolin-port-";
+    for (char c : name) *lockPath += std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' ? c : '_';
+    *lockPath += ".lock";
+    for (;;) {
+        const int fd = open(lockPath->c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            *error = Why("cannot make the port's lock", *lockPath);
+            return -1;
+        }
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            close(fd);
+            *busy = true;
+            return -1;
+        }
+        struct stat held, named;
+        if (fstat(fd, &held) == 0 && stat(lockPath->c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+            held.st_dev == named.st_dev)
+            return fd;
         close(fd);
-        *busy = true;
-        return -1;
     }
-    return fd;
 }
 
 }  // namespace
@@ -117,31 +124,27 @@ bool FileIsPrivate(const std::string& path) {
 }
 
 bool PortHoldTake(PortHold* hold, const std::string& port, std::string* error) {
-    // The name as given (its folder resolved) and the device it leads to
-    // now, so that two names of one port meet.
-    std::string names[2];
+    // The name as given, its folder resolved. Not the device it leads to
+    // now: that changes under a name (an adapter plugged again, a pty made
+    // again) and may be another port's by then; while a run has the line
+    // open, the line's own lock keeps other names of it off.
     const size_t slash = port.find_last_of('/');
-    char resolved[PATH_MAX];
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : port.substr(0, slash);
-    names[0] = realpath(folder.c_str(), resolved) != nullptr
-                   ? std::string(resolved) + "/" + (slash == std::string::npos ? port : port.substr(slash + 1))
-                   : port;
-    if (realpath(port.c_str(), resolved) != nullptr && names[0] != resolved) names[1] = resolved;
-    for (int i = 0; i < 2; ++i) {
-        if (names[i].empty()) continue;
-        bool busy = false;
-        hold->fds[i] = LockPortName(names[i], error, &busy);
-        if (hold->fds[i] >= 0) continue;
-        if (busy) *error = port + ": another provisioning run is working on this port";
-        PortHoldRelease(hold);
-        return false;
-    }
-    return true;
+    char resolved[PATH_MAX];
+    const std::string name = realpath(folder.c_str(), resolved) != nullptr
+                                 ? std::string(resolved) + "/" + (slash == std::string::npos ? port : port.substr(slash + 1))
+                                 : port;
+    bool busy = false;
+    hold->fd = LockPortName(name, &hold->path, error, &busy);
+    if (hold->fd >= 0) return true;
+    if (busy) *error = port + ": another provisioning run is working on this port";
+    return false;
 }
 
 void PortHoldRelease(PortHold* hold) {
-    for (int& fd : hold->fds) {
-        if (fd >= 0) close(fd);
-        fd = -1;
+    if (hold->fd >= 0) {
+        unlink(hold->path.c_str());
+        close(hold->fd);
     }
+    hold->fd = -1;
 }

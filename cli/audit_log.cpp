@@ -1,19 +1,18 @@
 #include "cli/audit_log.h"
 
-#include "document/fields.h"
-
 #include <ctime>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include "document/fields.h"
 
 using Json = nlohmann::ordered_json;
+
+const char* const AUDIT_PLAN = "plan";
+const char* const AUDIT_RELEASE = "release";
+const char* const AUDIT_SUMMARY = "summary";
+const char* const RESULT_PENDING = "pending";
+const char* const RESULT_SAME_READER = "same reader";
+const char* const RESULT_NOT_TAKEN = "not taken";
+const char* const RESULT_WRITING = "writing";
 
 namespace {
 
@@ -21,6 +20,14 @@ constexpr size_t MAX_LINE = 1u << 16;
 
 std::string Where(const std::string& file, size_t line, size_t column) {
     return file + ":" + std::to_string(line) + ":" + std::to_string(column);
+}
+
+// The keys every line may have; the rest of a line of another kind are its details.
+bool CommonKey(const std::string& key) {
+    for (const char* k : {"time", "event", "port", "row", "deviceType", "firmwareVersion", "before", "written", "record",
+                          "result", "note", "attempt"})
+        if (key == k) return true;
+    return false;
 }
 
 // Reads one line's object into *out; false with the reason and its column.
@@ -39,65 +46,81 @@ bool ReadRecord(const std::string& line, AuditRecord* out, std::string* why, siz
         *why = "expected a JSON object";
         return false;
     }
-    auto need = [&](const char* key, bool (Json::*is)() const noexcept) -> const Json* {
+    auto field = [&](const char* key, bool (Json::*is)() const noexcept, bool required) -> const Json* {
         const auto it = doc.find(key);
+        if (it == doc.end() && !required) return nullptr;
         if (it == doc.end() || !((*it).*is)()) {
             if (why->empty()) *why = std::string("\"") + key + "\" missing or of the wrong kind";
             return nullptr;
         }
         return &*it;
     };
-    const Json *time = need("time", &Json::is_string), *port = need("port", &Json::is_string),
-               *row = need("row", &Json::is_number_integer), *type = need("deviceType", &Json::is_number_integer),
-               *firmware = need("firmwareVersion", &Json::is_string), *before = need("before", &Json::is_object),
-               *written = need("written", &Json::is_object), *record = need("record", &Json::is_string),
-               *result = need("result", &Json::is_string);
-    if (!time || !port || !row || !type || !firmware || !before || !written || !record || !result) return false;
-    const int64_t rowNumber = row->get<int64_t>(), typeNumber = type->get<int64_t>();
-    if (rowNumber < 1 || rowNumber > INT32_MAX || typeNumber < 0 || typeNumber > 255) {
+    AuditRecord r;
+    const Json* event = field("event", &Json::is_string, false);
+    const bool exchange = event == nullptr;
+    const Json *time = field("time", &Json::is_string, true), *port = field("port", &Json::is_string, exchange),
+               *row = field("row", &Json::is_number_integer, exchange),
+               *type = field("deviceType", &Json::is_number_integer, exchange),
+               *firmware = field("firmwareVersion", &Json::is_string, exchange),
+               *before = field("before", &Json::is_object, exchange),
+               *written = field("written", &Json::is_object, exchange),
+               *record = field("record", &Json::is_string, exchange), *result = field("result", &Json::is_string, true),
+               *note = field("note", &Json::is_string, false), *attempt = field("attempt", &Json::is_string, false);
+    if (!why->empty()) return false;
+    const int64_t rowNumber = row ? row->get<int64_t>() : 0, typeNumber = type ? type->get<int64_t>() : 0;
+    if (rowNumber < 0 || rowNumber > INT32_MAX || typeNumber < 0 || typeNumber > 255) {
         *why = "\"row\" or \"deviceType\" out of range";
         return false;
     }
-    std::vector<uint8_t> bytes;
-    if (!HexToBytes(record->get<std::string>(), &bytes)) {
+    if (record && !RecordFromHex(record->get<std::string>(), &r.record, &r.recordMasked)) {
         *why = "\"record\" must be hex digits in pairs";
         return false;
     }
-    AuditRecord r;
+    if (event) r.event = event->get<std::string>();
     r.time = time->get<std::string>();
-    r.port = port->get<std::string>();
+    if (port) r.port = port->get<std::string>();
     r.row = static_cast<int>(rowNumber);
     r.deviceType = static_cast<int>(typeNumber);
-    r.firmwareVersion = firmware->get<std::string>();
-    r.before = *before;
-    r.written = *written;
-    r.record = record->get<std::string>();
+    if (firmware) r.firmwareVersion = firmware->get<std::string>();
+    if (before) r.before = *before;
+    if (written) r.written = *written;
     r.result = result->get<std::string>();
-    if (doc.contains("note")) {
-        if (!doc["note"].is_string()) {
-            *why = "\"note\" must be a text";
-            return false;
-        }
-        r.note = doc["note"].get<std::string>();
-    }
+    if (note) r.note = note->get<std::string>();
+    if (attempt) r.attempt = attempt->get<std::string>();
+    for (auto it = doc.begin(); it != doc.end(); ++it)
+        if (!CommonKey(it.key())) r.details[it.key()] = it.value();
     *out = r;
     return true;
 }
 
 }  // namespace
 
-std::string FormatAuditRecord(const AuditRecord& r) {
+std::string FormatAuditRecord(const AuditRecord& r, bool redact) {
     Json doc = Json::object();
     doc["time"] = r.time;
-    doc["port"] = r.port;
-    doc["row"] = r.row;
-    doc["deviceType"] = r.deviceType;
-    doc["firmwareVersion"] = r.firmwareVersion;
-    doc["before"] = r.before.is_object() ? r.before : Json::object();
-    doc["written"] = r.written.is_object() ? r.written : Json::object();
-    doc["record"] = r.record;
+    auto settings = [&](const Json& value) {
+        const Json object = value.is_object() ? value : Json::object();
+        return redact ? RedactSecrets(object) : object;
+    };
+    if (r.event.empty()) {
+        doc["port"] = r.port;
+        doc["row"] = r.row;
+        doc["deviceType"] = r.deviceType;
+        doc["firmwareVersion"] = r.firmwareVersion;
+        doc["before"] = settings(r.before);
+        doc["written"] = settings(r.written);
+        doc["record"] = RecordHex(r.deviceType, r.record, redact || r.recordMasked);
+    } else {
+        doc["event"] = r.event;
+        if (!r.port.empty()) doc["port"] = r.port;
+        if (r.row > 0) doc["row"] = r.row;
+        if (r.written.is_object() && !r.written.empty()) doc["written"] = settings(r.written);
+    }
+    for (auto it = r.details.begin(); it != r.details.end(); ++it)
+        if (!CommonKey(it.key())) doc[it.key()] = it.value();
     doc["result"] = r.result;
     if (!r.note.empty()) doc["note"] = r.note;
+    if (!r.attempt.empty()) doc["attempt"] = r.attempt;
     // Bytes that are no UTF-8 (a port's name) must not end the line early.
     return doc.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
@@ -136,20 +159,6 @@ bool ParseAuditLog(const std::string& text, const std::string& file, AuditLog* o
     return true;
 }
 
-bool HexToBytes(const std::string& hex, std::vector<uint8_t>* out) {
-    out->clear();
-    if (hex.size() % 2 != 0) return false;
-    auto digit = [](char c) {
-        return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-    };
-    for (size_t i = 0; i < hex.size(); i += 2) {
-        const int high = digit(hex[i]), low = digit(hex[i + 1]);
-        if (high < 0 || low < 0) return false;
-        out->push_back(static_cast<uint8_t>(high * 16 + low));
-    }
-    return true;
-}
-
 std::string AuditTimeNow() {
     const std::time_t now = std::time(nullptr);
     std::tm utc{};
@@ -163,127 +172,9 @@ std::string AuditTimeNow() {
     return text;
 }
 
-#ifdef _WIN32
-namespace {
-std::wstring Wide(const std::string& utf8) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n > 0 ? n - 1 : 0), L'\0');
-    if (n > 1) MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], n);
-    return wide;
+std::string UndoPathForLog(const std::string& logPath) {
+    const std::string tail = ".jsonl";
+    if (logPath.size() > tail.size() && logPath.compare(logPath.size() - tail.size(), tail.size(), tail) == 0)
+        return logPath.substr(0, logPath.size() - tail.size()) + ".undo.jsonl";
+    return logPath + ".undo.jsonl";
 }
-std::string Reason(const std::string& what, const std::string& path) {
-    return what + " " + path + " (error " + std::to_string(GetLastError()) + ")";
-}
-}  // namespace
-
-bool AuditLogOpen(AuditLogFile* log, const std::string& path, std::string* error) {
-    // Others may read the log while it is held, nobody may write it.
-    HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        *error = GetLastError() == ERROR_SHARING_VIOLATION ? "the log " + path + " is in use by another run"
-                                                           : Reason("cannot open the log", path);
-        return false;
-    }
-    log->handle = h;
-    log->path = path;
-    return true;
-}
-
-bool AuditLogReadAll(AuditLogFile* log, std::string* text, std::string* error) {
-    LARGE_INTEGER size{}, zero{};
-    if (!GetFileSizeEx(log->handle, &size) || !SetFilePointerEx(log->handle, zero, nullptr, FILE_BEGIN)) {
-        *error = Reason("cannot read the log", log->path);
-        return false;
-    }
-    text->assign(static_cast<size_t>(size.QuadPart), '\0');
-    DWORD got = 0;
-    if (!text->empty() && (!ReadFile(log->handle, &(*text)[0], static_cast<DWORD>(text->size()), &got, nullptr) ||
-                           got != text->size())) {
-        *error = Reason("cannot read the log", log->path);
-        return false;
-    }
-    return true;
-}
-
-bool AuditLogTruncate(AuditLogFile* log, size_t keepBytes, std::string* error) {
-    LARGE_INTEGER at{};
-    at.QuadPart = static_cast<LONGLONG>(keepBytes);
-    if (!SetFilePointerEx(log->handle, at, nullptr, FILE_BEGIN) || !SetEndOfFile(log->handle) ||
-        !FlushFileBuffers(log->handle)) {
-        *error = Reason("cannot cut the torn line off", log->path);
-        return false;
-    }
-    return true;
-}
-
-bool AuditLogAppend(AuditLogFile* log, const std::string& line, std::string* error) {
-    LARGE_INTEGER zero{};
-    DWORD wrote = 0;
-    if (!SetFilePointerEx(log->handle, zero, nullptr, FILE_END) ||
-        !WriteFile(log->handle, line.data(), static_cast<DWORD>(line.size()), &wrote, nullptr) ||
-        wrote != line.size() || !FlushFileBuffers(log->handle)) {
-        *error = Reason("cannot write the log", log->path);
-        return false;
-    }
-    return true;
-}
-
-void AuditLogClose(AuditLogFile* log) {
-    if (log->handle != nullptr) CloseHandle(log->handle);
-    log->handle = nullptr;
-}
-#else
-bool AuditLogOpen(AuditLogFile* log, const std::string& path, std::string* error) {
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        *error = "cannot open the log " + path;
-        return false;
-    }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        close(fd);
-        *error = "the log " + path + " is in use by another run";
-        return false;
-    }
-    log->fd = fd;
-    log->path = path;
-    return true;
-}
-
-bool AuditLogReadAll(AuditLogFile* log, std::string* text, std::string* error) {
-    text->clear();
-    char buffer[1 << 16];
-    for (off_t at = 0;;) {
-        const ssize_t n = pread(log->fd, buffer, sizeof buffer, at);
-        if (n < 0) {
-            *error = "cannot read the log " + log->path;
-            return false;
-        }
-        if (n == 0) return true;
-        text->append(buffer, static_cast<size_t>(n));
-        at += n;
-    }
-}
-
-bool AuditLogTruncate(AuditLogFile* log, size_t keepBytes, std::string* error) {
-    if (ftruncate(log->fd, static_cast<off_t>(keepBytes)) != 0 || fsync(log->fd) != 0) {
-        *error = "cannot cut the torn line off " + log->path;
-        return false;
-    }
-    return true;
-}
-
-bool AuditLogAppend(AuditLogFile* log, const std::string& line, std::string* error) {
-    // O_APPEND: one write puts the whole line at the end.
-    if (write(log->fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()) || fsync(log->fd) != 0) {
-        *error = "cannot write the log " + log->path;
-        return false;
-    }
-    return true;
-}
-
-void AuditLogClose(AuditLogFile* log) {
-    if (log->fd >= 0) close(log->fd);
-    log->fd = -1;
-}
-#endif

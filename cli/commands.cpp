@@ -7,6 +7,7 @@
 #include "cli/console.h"
 #include "cli/exit_codes.h"
 #include "cli/session.h"
+#include "document/reader_record.h"
 #include "document/text_codec.h"
 #include "forms/page_form.h"
 #include "forms/page_view.h"
@@ -20,37 +21,6 @@ PortResult& Fail(PortResult& r, int code, const std::string& message) {
     r.exitCode = code;
     r.message = message;
     return r;
-}
-
-int ExitFor(SessionResult result) {
-    switch (result) {
-    case SESSION_OK: return EXIT_OK;
-    case SESSION_NO_REPLY: return EXIT_TIMEOUT;
-    case SESSION_TOO_OLD: return EXIT_UNSUPPORTED;
-    case SESSION_LINE_LOST:
-    case SESSION_WRITE_FAILED: return EXIT_LINE_LOST;
-    }
-    return EXIT_FAILURE_OTHER;
-}
-
-std::string Seconds(int ms) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%g s", ms / 1000.0);
-    return text;
-}
-
-// The reason of a failed exchange; waitingFor names the awaited reply.
-std::string Explain(SessionResult result, const ReaderSession& s, const char* waitingFor, int timeoutMs) {
-    switch (result) {
-    case SESSION_NO_REPLY:
-        return std::string("no ") + waitingFor + " within " + Seconds(timeoutMs) + SessionWaitDetail(&s) +
-               "; is the reader powered and connected?";
-    case SESSION_TOO_OLD:
-        return "网络读卡器版本低，请用旧版本的配置工具 (the reader reports protocol version 0)";
-    case SESSION_LINE_LOST: return "the serial line was lost (adapter unplugged or the other end hung up)";
-    case SESSION_WRITE_FAILED: return "writing to the port failed (adapter unplugged?)";
-    default: return "";
-    }
 }
 
 bool WriteFileReplacing(const std::string& path, const std::string& content, std::string* error) {
@@ -118,62 +88,42 @@ void ApplyToReader(const CliOptions& options, ReaderSession& session, const Devi
     const int type = store.deviceType;
     r.json["deviceType"] = type;
     if (!options.mustHold.empty()) {
-        const std::vector<std::string> differences = VerifyWritten(type, options.mustHold, store);
+        const std::vector<std::string> differences = VerifyWritten(type, options.mustHold, store, !options.mustHoldMasked);
         if (!differences.empty()) {
             Fail(r, EXIT_REFUSED, "the reader does not hold what " + options.mustHoldWhat + " wrote (" + differences[0] +
                                       "); is it that reader? nothing written");
             return;
         }
     }
-    if (options.overlay.deviceType >= 0 && options.overlay.deviceType != type) {
-        Fail(r, EXIT_REFUSED,
-             options.inputName + " is for a " + DeviceTypeName(options.overlay.deviceType) + " (type " +
-                 std::to_string(options.overlay.deviceType) + ") but the reader is a " + DeviceTypeName(type) +
-                 " (type " + std::to_string(type) + "); nothing written");
+    const ReaderRecord built = RecordForReader(options.overlay, options.inputName, store, !options.restoring);
+    if (built.exitCode != 0) {
+        Fail(r, built.exitCode, built.message + "; nothing written");
         return;
     }
-    InputError inputError;
-    if (!CheckFieldsForType(options.overlay, type, &inputError)) {
-        Fail(r, inputError.exitCode, inputError.message + "; nothing written");
-        return;
-    }
-
-    // The page as it shows the reader's values, with the user's entries.
-    const PageForm form = FormWithOverlay(type, ViewForPage(type, store), options.overlay);
-    const ApplyResult chain = RunApplyChain(type, form);
-    if (!chain.ok) {
-        Fail(r, EXIT_REFUSED, chain.message + "; nothing written");
-        return;
-    }
-    std::string missing = MissingSelection(type, form);
-    if (missing.empty()) missing = IgnoredSetting(type, form, options.overlay);
-    if (!missing.empty()) {
-        Fail(r, EXIT_REFUSED, missing + "; nothing written");
-        return;
-    }
-    r.json["record"] = HexBytes(chain.record.data(), chain.record.size(), "");
+    for (const NetworkWarning& w : built.warnings) r.warnings.push_back(w.text);
+    r.json["record"] = HexBytes(built.record.data(), built.record.size(), "");
     if (options.dryRun) {
-        r.text = "record (" + std::to_string(chain.record.size()) + " bytes):" +
-                 DescribeRecord(type, chain.record.data(), chain.record.size()) + "\n";
-        r.summary = "dry run: " + std::to_string(chain.record.size()) + "-byte record not written";
+        r.text = "record (" + std::to_string(built.record.size()) + " bytes):" +
+                 DescribeRecord(type, built.record.data(), built.record.size()) + "\n";
+        r.summary = "dry run: " + std::to_string(built.record.size()) + "-byte record not written";
         return;
     }
 
-    SessionResult result = SessionWriteConfig(&session, chain.record, options.timeoutMs);
+    SessionResult result = SessionWriteConfig(&session, built.record, options.timeoutMs);
     if (result != SESSION_OK) {
-        Fail(r, ExitFor(result), Explain(result, session, "acknowledgement", options.timeoutMs) +
+        Fail(r, ExitForSession(result), ExplainSession(result, session, "acknowledgement", options.timeoutMs) +
                                      (result == SESSION_NO_REPLY ? "; the write may not have been taken" : ""));
         return;
     }
     DeviceInfoStore after;
     result = SessionQueryInfo(&session, &after, options.timeoutMs);
     if (result != SESSION_OK) {
-        Fail(r, ExitFor(result), "written and acknowledged, but the check failed: " +
-                                     Explain(result, session, "information reply", options.timeoutMs));
+        Fail(r, ExitForSession(result), "written and acknowledged, but the check failed: " +
+                                     ExplainSession(result, session, "information reply", options.timeoutMs));
         return;
     }
     r.json["fields"] = FieldsFromStore(after);
-    const std::vector<std::string> differences = VerifyWritten(type, chain.record, after);
+    const std::vector<std::string> differences = VerifyWritten(type, built.record, after);
     if (!differences.empty()) {
         std::string joined;
         for (const std::string& d : differences) joined += (joined.empty() ? "" : "; ") + d;
@@ -181,7 +131,7 @@ void ApplyToReader(const CliOptions& options, ReaderSession& session, const Devi
         Fail(r, EXIT_MISMATCH, "written and acknowledged, but the reader does not report it: " + joined);
         return;
     }
-    r.summary = "type " + std::to_string(type) + ": " + std::to_string(chain.record.size()) +
+    r.summary = "type " + std::to_string(type) + ": " + std::to_string(built.record.size()) +
                 "-byte record written, acknowledged and verified";
     r.text = r.port + ": " + r.summary + "\n";
 }
@@ -216,12 +166,6 @@ void CliWrite(FILE* stream, const std::string& text) {
     std::fflush(stream);
 }
 
-int ExitForSession(SessionResult result) { return ExitFor(result); }
-
-std::string ExplainSession(SessionResult result, const ReaderSession& session, const char* waitingFor, int timeoutMs) {
-    return Explain(result, session, waitingFor, timeoutMs);
-}
-
 std::string OutputPathForPort(const std::string& pattern, const std::string& port) {
     const size_t at = pattern.find("{port}");
     if (at == std::string::npos) return pattern;
@@ -244,7 +188,7 @@ PortResult RunOnPort(const CliOptions& options, const std::string& port) {
         DeviceInfoStore store;
         const SessionResult result = SessionQueryInfo(&session, &store, options.timeoutMs);
         if (result != SESSION_OK) {
-            Fail(r, ExitFor(result), Explain(result, session, "information reply", options.timeoutMs));
+            Fail(r, ExitForSession(result), ExplainSession(result, session, "information reply", options.timeoutMs));
         } else if (!HasDevicePage(store.deviceType)) {
             r.json["deviceType"] = store.deviceType;
             r.json["firmwareVersion"] = FirmwareOf(store);
@@ -278,6 +222,7 @@ int RunCommand(const CliOptions& options) {
 
     int exitCode = EXIT_OK;
     for (const PortResult& r : results) {
+        for (const std::string& w : r.warnings) ConsolePrint(stderr, "tavrolin-cli: %s: warning: %s\n", r.port.c_str(), w.c_str());
         if (r.exitCode != EXIT_OK) {
             ConsolePrint(stderr, "tavrolin-cli: %s: %s\n", r.port.c_str(), r.message.c_str());
             if (exitCode == EXIT_OK) exitCode = r.exitCode;

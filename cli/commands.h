@@ -26,7 +26,9 @@ struct CliOptions {
     // apply: the reader must report what this record wrote (undo from
     // the log: the row's own reader), named in messages by mustHoldWhat.
     std::vector<uint8_t> mustHold;
+    bool mustHoldMasked = false;   // its secret fields were not kept: not compared
     std::string mustHoldWhat;
+    bool restoring = false;   // undo: a reader's former settings, written back unchecked by the network rules
 };
 
 // The outcome on one port. text is what the command prints for it (for
@@ -39,6 +41,7 @@ struct PortResult {
     std::string text;
     nlohmann::ordered_json json;
     std::string summary;      // one line for the summary of several ports
+    std::vector<std::string> warnings;  // network settings that rarely work (never refusals)
 };
 
 PortResult RunOnPort(const CliOptions& options, const std::string& port);
@@ -58,10 +61,6 @@ std::string SummaryLine(const PortResult& r);
 
 // Every line of the provisioning commands goes out through here, flushed.
 void CliWrite(FILE* stream, const std::string& text);
-
-// The exit code of a failed exchange, and its one-line reason.
-int ExitForSession(SessionResult result);
-std::string ExplainSession(SessionResult result, const ReaderSession& session, const char* waitingFor, int timeoutMs);
 
 // "{port}" in pattern replaced by the last part of the port's name.
 std::string OutputPathForPort(const std::string& pattern, const std::string& port);

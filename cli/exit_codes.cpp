@@ -11,6 +11,13 @@ const char* ExitCodeName(int code) {
     case EXIT_UNSUPPORTED: return "unsupported reader";
     case EXIT_LINE_LOST: return "line lost";
     case EXIT_INTERRUPTED: return "interrupted";
+    case EXIT_PENDING: return "rows pending";
     default: return "failed";
     }
+}
+
+int ExitCodeFromName(const std::string& name) {
+    for (int code = EXIT_OK; code <= EXIT_PENDING; ++code)
+        if (name == ExitCodeName(code)) return code;
+    return EXIT_FAILURE_OTHER;
 }

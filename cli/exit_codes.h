@@ -2,6 +2,8 @@
 // the code of the first port, in the order given, that did not succeed.
 #pragma once
 
+#include <string>
+
 #include "document/fields.h"
 
 enum ExitCode {
@@ -15,9 +17,12 @@ enum ExitCode {
     EXIT_UNSUPPORTED = 7,     // a reader too old for this tool, or a device type without a page
     EXIT_LINE_LOST = 8,       // the line went away during the exchange (adapter unplugged)
     EXIT_INTERRUPTED = 9,     // stopped by Ctrl-C (SIGINT, SIGTERM) before the plan was done
+    EXIT_PENDING = 10,        // provision ended with rows pending: their readers must be checked
 };
 
 const char* ExitCodeName(int code);
+// The code of a name ExitCodeName gives; EXIT_FAILURE_OTHER for any other text.
+int ExitCodeFromName(const std::string& name);
 
 // A refused document or --set value exits with the code its kind names.
 static_assert(int(EXIT_USAGE) == int(INPUT_MALFORMED) && int(EXIT_REFUSED) == int(INPUT_REFUSED),

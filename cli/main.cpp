@@ -21,6 +21,7 @@
 #include "cli/console.h"
 #include "cli/exit_codes.h"
 #include "cli/provision.h"
+#include "cli/provision_engine.h"
 #include "cli/session.h"
 #include "cli/trace.h"
 #include "tav_version.h"
@@ -30,7 +31,8 @@ namespace {
 const char* const EXIT_HELP =
     "Exit codes: 0 success, 1 other failure, 2 bad arguments or file, 3 refused by validation,\n"
     "4 port could not be opened, 5 no reply within the time-out, 6 verification mismatch,\n"
-    "7 reader not supported, 8 line lost, 9 interrupted (provision: run the same command again to go on).\n"
+    "7 reader not supported, 8 line lost, 9 interrupted (provision: run the same command again to go on),\n"
+    "10 provision ended with rows pending (reconnect their readers, or --release them once checked).\n"
     "With several ports: the code of the first port that failed.\n";
 
 int Usage(const std::string& message) {
@@ -57,30 +59,30 @@ bool ReadInput(const std::string& name, std::string* text, std::string* error) {
 // A scan asks many ports at once; a reader answers well within this.
 constexpr int SCAN_TIMEOUT_MS = 500;
 
-// Undo: the settings row's reader had before provisioning, as the document
-// to apply, and the record it got, which the reader must still hold.
+// Undo: the settings row's reader had before provisioning, as the
+// document to apply, and the record it got, which the reader must still hold.
 int OverlayFromLog(const std::string& path, int row, CliOptions* options) {
-    std::string text, error;
-    AuditLog log;
-    if (!ReadInput(path, &text, &error)) return Usage(error);
-    if (!ParseAuditLog(text, path, &log, &error)) return Usage(error);
-    if (!log.warning.empty()) ConsolePrint(stderr, "tavrolin-cli: warning: %s\n", log.warning.c_str());
-    const AuditRecord* done = nullptr;
-    for (const AuditRecord& record : log.records)
-        if (record.row == row && record.result == "ok") done = &record;
-    if (done == nullptr) return Usage(path + ": no reader of row " + std::to_string(row) + " is recorded as done");
+    nlohmann::ordered_json before;
+    std::string error;
+    if (!UndoFromLog(path, row, &before, &options->mustHold, &options->mustHoldMasked, &error)) return Usage(error);
     InputError bad;
     options->inputName = path + " row " + std::to_string(row);
-    if (!ParseDocument(done->before.dump(), options->inputName, &options->overlay, &bad)) {
+    if (!ParseDocument(before.dump(), options->inputName, &options->overlay, &bad)) {
         ConsolePrint(stderr, "tavrolin-cli: %s\n", bad.message.c_str());
         return bad.exitCode;
     }
     options->mustHoldWhat = "row " + std::to_string(row);
-    HexToBytes(done->record, &options->mustHold);  // checked when the log was read
+    options->restoring = true;
     return EXIT_OK;
 }
 
+void TraceToStandardError(const std::string& lines) {
+    ConsolePrint(stderr, "%s", lines.c_str());
+    std::fflush(stderr);
+}
+
 int Run(int argc, char** argv) {
+    SetTraceSink(TraceToStandardError);
     CliCommand command = CMD_IDENTIFY;
     CliOptions options;
     std::string port, file;
@@ -132,10 +134,25 @@ int Run(int argc, char** argv) {
     provision->add_option("--port", provisionOptions.port, "the port the readers are connected to one after another");
     provision->add_option("--base", provisionOptions.baseFile, "a document from export, under every row");
     provision->add_option("--log", provisionOptions.logFile, "the audit log (default: PLAN.log.jsonl beside the plan)");
-    provision->add_flag("--dry-run", provisionOptions.dryRun, "check the plan and show each row's record (needs --base)");
+    provision->add_flag("--dry-run", provisionOptions.dryRun,
+                        "check the plan and the log, open no port; with --base show each row's record");
     provision->add_option("--poll-ms", provisionOptions.pollMs,
                           "line mode: how often the port is asked, and how long a query waits (default 300)")
         ->check(CLI::Range(20, 5000));
+    provision->add_option("--timeout-ms", provisionOptions.timeoutMs,
+                          "how long a write waits for its acknowledgement, and the check after it (default 3000)")
+        ->check(CLI::Range(100, 30000));
+    provision->add_option("--release", provisionOptions.release,
+                          "ROW: a pending row whose reader you have checked holds nothing of it; it is to do again "
+                          "(repeatable)")
+        ->allow_extra_args(false);
+
+    std::string reportLog, reportCsv;
+    CLI::App* report = app.add_subcommand("report", "one line per plan row of a provisioning log: the sheet to register "
+                                                    "the readers (no secrets)");
+    report->fallthrough();
+    report->add_option("log", reportLog, "the provisioning log (PLAN.log.jsonl)")->required();
+    report->add_option("--csv", reportCsv, "also write the lines as CSV (UTF-8, for spreadsheets)");
 
     std::vector<std::string> scanPorts;
     CLI::App* scan = app.add_subcommand("scan", "ask every port (or the ones given) and list where a reader answers");
@@ -159,6 +176,7 @@ int Run(int argc, char** argv) {
 
     if (portsCmd->parsed()) return RunPorts(json);
     if (scan->parsed()) return RunScan(scanPorts, json, trace, SCAN_TIMEOUT_MS);
+    if (report->parsed()) return RunReport(reportLog, reportCsv, json);
     if (provision->parsed()) {
         provisionOptions.json = json;
         provisionOptions.trace = trace;

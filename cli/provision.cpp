@@ -1,14 +1,11 @@
 #include "cli/provision.h"
 
 #include <atomic>
-#include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
-#include <cstring>
-#include <fstream>
+#include <cstdio>
 #include <mutex>
-#include <set>
-#include <sstream>
 #include <thread>
 
 #ifdef _WIN32
@@ -18,9 +15,10 @@
 #include "cli/audit_log.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
-#include "cli/plan.h"
+#include "cli/held_file.h"
+#include "cli/provision_engine.h"
+#include "cli/report.h"
 #include "cli/session.h"
-#include "cli/trace.h"
 #include "document/text_codec.h"
 #include "serial/line.h"
 
@@ -28,16 +26,20 @@ using Json = nlohmann::ordered_json;
 
 namespace {
 
-// Set by the signal (console) handler, read by the run between readers.
+// Set by the signal (console) handler, read by the engine and the watcher.
 std::atomic<bool> g_stopRequested{false};
 
 #ifdef _WIN32
 BOOL WINAPI OnConsoleEvent(DWORD) {
+    if (g_stopRequested) return FALSE;  // the second Ctrl-C ends the program at once
     g_stopRequested = true;
     return TRUE;
 }
 #else
-void OnSignal(int) { g_stopRequested = true; }
+void OnSignal(int signal) {
+    g_stopRequested = true;
+    std::signal(signal, SIG_DFL);  // the second one ends the program at once
+}
 #endif
 
 void CatchStopRequests() {
@@ -49,468 +51,301 @@ void CatchStopRequests() {
 #endif
 }
 
-void SleepMs(int ms) {
-    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+// "row 8 门禁-07 10.0.7.27", and the port in port mode.
+std::string Box(const RowView& r) {
+    std::string text = "row " + std::to_string(r.row);
+    if (!r.name.empty()) text += " " + r.name;
+    if (!r.address.empty()) text += " " + r.address;
+    if (!r.port.empty()) text += " (" + r.port + ")";
+    return text;
 }
 
-bool ReadWholeFile(const std::string& path, std::string* text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream all;
-    all << in.rdbuf();
-    *text = all.str();
-    return true;
+std::string Progress(const ProvisionEvent& e) {
+    return "[" + std::to_string(e.done) + "/" + std::to_string(e.total) + "] ";
 }
 
-// Key order does not matter when fields are compared.
-bool SameFields(const Json& a, const Json& b) {
-    return nlohmann::json::parse(a.dump()) == nlohmann::json::parse(b.dump());
-}
-
-// A reader of deviceType that reports nothing yet: the page checks of a
-// row over --base run against it before any port is opened.
-DeviceInfoStore NeutralStore(int deviceType) {
-    DeviceInfoStore store;
-    std::memset(&store, 0, sizeof store);
-    store.portIndex = -1;
-    store.deviceType = deviceType;
-    store.payload[DI_DEVICE_TYPE] = static_cast<uint8_t>(deviceType);
-    store.payloadLength = static_cast<int32_t>(deviceType == DEVICE_TYPE_WIFI ? DEVICE_INFO_WIFI_SIZE : DEVICE_INFO_SHORT_SIZE);
-    store.protocolVersion = 2;
-    return store;
-}
-
-struct Provisioning {
-    ProvisionOptions options;
-    Plan plan;
-    Overlay base;               // --base's values; deviceType -1 without
-    std::string logPath;
-    AuditLogFile log;
-
-    // Shared by the port threads of port mode, guarded by lock.
-    std::mutex lock;
-    std::set<int> doneRows;
-    std::vector<AuditRecord> doneRecords;  // records of the rows done, for "the same reader again"
-};
-
-std::string PlanWhere(const Provisioning& p, int row) { return p.plan.file + ":" + std::to_string(row); }
-
-void Say(const Provisioning& p, const std::string& line, const Json& json) {
-    if (p.options.json) CliWrite(stdout, json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n");
-    else CliWrite(stdout, line + "\n");
-}
-
-CliOptions ApplyOptionsFor(const Provisioning& p, const PlanRow& row, bool dryRun) {
-    CliOptions o;
-    o.command = CMD_APPLY;
-    o.trace = p.options.trace;
-    o.dryRun = dryRun;
-    o.timeoutMs = p.options.timeoutMs;
-    o.inputName = p.options.baseFile.empty() ? p.plan.file : p.options.baseFile;
-    o.overlay = RowOverlay(p.base, row);
-    return o;
-}
-
-// The page checks of every row against --base's device type, before any
-// port is opened; with dryRun, the records too.
-int CheckRowsAgainstBase(const Provisioning& p, std::vector<std::string>* problems, std::vector<PortResult>* records) {
-    const int type = p.base.deviceType;
-    int worst = 0;
-    for (size_t c = 0; c < p.plan.columns.size(); ++c) {
-        const FieldId id = p.plan.columns[c];
-        if (id == FIELD_COUNT || TypeHasField(type, id)) continue;
-        problems->push_back(p.plan.file + ":1:" + std::to_string(c + 1) + ": " + p.options.baseFile + " is for a " +
-                            DeviceTypeName(type) + " (type " + std::to_string(type) + "), which has no field " +
-                            FieldDefinition(id).name);
-        worst = EXIT_USAGE;
-    }
-    if (worst != 0) return worst;
-    const DeviceInfoStore store = NeutralStore(type);
-    ReaderSession none;
-    for (const PlanRow& row : p.plan.rows) {
-        PortResult r;
-        r.json = Json::object();
-        ApplyToReader(ApplyOptionsFor(p, row, true), none, store, r);
-        if (r.exitCode != EXIT_OK) {
-            problems->push_back(PlanWhere(p, row.row) + ": " + r.message);
-            if (worst != EXIT_USAGE) worst = r.exitCode;
-        }
-        records->push_back(r);
-    }
-    return worst;
-}
-
-// Reads the log, cuts a torn last line off, and checks that every row it
-// marks done still asks for what was written then.
-int LoadLog(Provisioning& p) {
-    std::string text, error;
-    AuditLog log;
-    if (!AuditLogOpen(&p.log, p.logPath, &error) || !AuditLogReadAll(&p.log, &text, &error)) {
-        CliWrite(stderr, "tavrolin-cli: " + error + "\n");
-        return EXIT_FAILURE_OTHER;
-    }
-    if (!ParseAuditLog(text, p.logPath, &log, &error)) {
-        CliWrite(stderr, "tavrolin-cli: " + error + "\n");
-        return EXIT_USAGE;
-    }
-    if (!log.warning.empty()) {
-        CliWrite(stderr, "tavrolin-cli: warning: " + log.warning + "\n");
-        if (!AuditLogTruncate(&p.log, log.goodBytes, &error)) {
-            CliWrite(stderr, "tavrolin-cli: " + error + "\n");
-            return EXIT_FAILURE_OTHER;
-        }
-    }
-    int worst = 0;
-    for (const AuditRecord& record : log.records) {
-        if (record.result != "ok") continue;
-        const PlanRow* row = nullptr;
-        for (const PlanRow& r : p.plan.rows)
-            if (r.row == record.row) row = &r;
-        const Json now = row != nullptr ? OverlayFields(RowOverlay(p.base, *row)) : Json();
-        if (row == nullptr || !SameFields(now, record.written)) {
-            CliWrite(stderr, "tavrolin-cli: " + PlanWhere(p, record.row) + ": the log " + p.logPath +
-                                 " marks this row done with " + record.written.dump() + ", but the plan now gives " +
-                                 (row == nullptr ? std::string("no such row") : now.dump()) + "\n");
-            worst = EXIT_REFUSED;
-            continue;
-        }
-        p.doneRows.insert(record.row);
-        p.doneRecords.push_back(record);
-    }
-    return worst;
-}
-
-// The row a reader that answered with store already got: it reports
-// exactly what that row's record wrote. 0 when none.
-int RowAlreadyHeld(Provisioning& p, const DeviceInfoStore& store) {
-    std::lock_guard<std::mutex> hold(p.lock);
-    for (const AuditRecord& record : p.doneRecords) {
-        std::vector<uint8_t> bytes;
-        if (record.deviceType != store.deviceType || !HexToBytes(record.record, &bytes) || bytes.empty()) continue;
-        if (VerifyWritten(store.deviceType, bytes, store).empty()) return record.row;
-    }
-    return 0;
-}
-
-const PlanRow* FirstRowNotDone(Provisioning& p) {
-    std::lock_guard<std::mutex> hold(p.lock);
-    for (const PlanRow& row : p.plan.rows)
-        if (p.doneRows.count(row.row) == 0) return &row;
-    return nullptr;
-}
-
-bool AllDone(Provisioning& p) { return FirstRowNotDone(p) == nullptr; }
-
-// Appends the record; on success with "ok" the row counts as done.
-bool Record(Provisioning& p, AuditRecord record) {
-    record.time = AuditTimeNow();
-    std::string error;
-    std::lock_guard<std::mutex> hold(p.lock);
-    if (!AuditLogAppend(&p.log, FormatAuditRecord(record), &error)) {
-        CliWrite(stderr, "tavrolin-cli: " + error + "\n");
-        return false;
-    }
-    if (record.result == "ok") {
-        p.doneRows.insert(record.row);
-        p.doneRecords.push_back(record);
-    }
-    return true;
-}
-
-// One reader that answered with store: the row it gets (fixed in port
-// mode, the first not done in line mode), the write and its record.
-// r.exitCode is the outcome; r.summary or r.message the line to show.
-PortResult ProvisionReader(Provisioning& p, ReaderSession& session, const DeviceInfoStore& store, const PlanRow* fixed) {
-    PortResult r;
-    r.port = session.port;
-    r.json = Json::object();
-    const int type = store.deviceType;
-    if (!HasDevicePage(type)) {
-        r.exitCode = EXIT_UNSUPPORTED;
-        r.message = "a reader of device type " + std::to_string(type) + " answered; it has no settings here";
-        return r;
-    }
-    if (p.base.deviceType >= 0 && p.base.deviceType != type) {
-        r.exitCode = EXIT_REFUSED;
-        r.message = "a " + std::string(DeviceTypeName(type)) + " answered, but " + p.options.baseFile + " is for a " +
-                    DeviceTypeName(p.base.deviceType) + "; nothing written";
-        return r;
-    }
-    const int heldRow = fixed == nullptr ? RowAlreadyHeld(p, store) : 0;
-    if (heldRow != 0) {
-        r.json["row"] = heldRow;
-        r.summary = "row " + std::to_string(heldRow) + ": the same reader again (it holds that row's settings); "
-                    "nothing written";
-        return r;
-    }
-    const PlanRow* row = fixed != nullptr ? fixed : FirstRowNotDone(p);
-    if (row == nullptr) return r;
-    r.json["row"] = row->row;
-    const std::string label = RowLabel(*row);
-    const std::string name = "row " + std::to_string(row->row) + ": " + (label.empty() ? "" : label + " ");
-
-    // The record the row gives this reader, checked before anything is sent.
-    PortResult check;
-    check.port = r.port;
-    check.json = Json::object();
-    ApplyToReader(ApplyOptionsFor(p, *row, true), session, store, check);
-    if (check.exitCode != EXIT_OK) {
-        r.exitCode = check.exitCode;
-        r.message = PlanWhere(p, row->row) + ": " + check.message;
-        return r;
-    }
-    std::vector<uint8_t> record;
-    HexToBytes(check.json["record"].get<std::string>(), &record);
-
-    AuditRecord entry;
-    entry.port = session.port;
-    entry.row = row->row;
-    entry.deviceType = type;
-    entry.firmwareVersion = GbkForDisplay(ViewForPage(type, store).firmwareVersion);
-    entry.before = DocumentFromStore(store);
-    entry.written = OverlayFields(RowOverlay(p.base, *row));
-    entry.record = check.json["record"].get<std::string>();
-    if (VerifyWritten(type, record, store).empty()) {
-        // Written by a run that was stopped before it could log it.
-        entry.result = "ok";
-        entry.note = "the reader held these settings already; nothing sent";
-        r.summary = name + "held already, nothing sent";
-    } else {
-        PortResult applied;
-        applied.port = r.port;
-        applied.json = Json::object();
-        ApplyToReader(ApplyOptionsFor(p, *row, false), session, store, applied);
-        entry.result = applied.exitCode == EXIT_OK ? "ok" : ExitCodeName(applied.exitCode);
-        r.exitCode = applied.exitCode;
-        r.message = name + "not done: " + applied.message;
-        r.summary = name + "written and verified";
-    }
-    if (!Record(p, entry)) {
-        r.exitCode = EXIT_FAILURE_OTHER;
-        r.message = name + "the log could not be written; stopped";
-    }
-    r.json["result"] = r.exitCode == EXIT_OK ? "ok" : ExitCodeName(r.exitCode);
-    return r;
-}
-
-enum Probe { PROBE_ABSENT, PROBE_SILENT, PROBE_ANSWERED, PROBE_TOO_OLD };
-
-// Asks the port once, opening it when it is not open; a port that cannot
-// be opened or went away is closed again and counts as absent.
-Probe Ask(Provisioning& p, ReaderSession& session, bool* open, DeviceInfoStore* store) {
-    std::string error;
-    if (!*open) {
-        if (!SessionOpen(&session, p.options.port, p.options.trace, &error)) return PROBE_ABSENT;
-        *open = true;
-    }
-    const SessionResult result = SessionQueryInfo(&session, store, p.options.pollMs);
-    if (result == SESSION_OK) return PROBE_ANSWERED;
-    if (result == SESSION_TOO_OLD) return PROBE_TOO_OLD;
-    if (result == SESSION_NO_REPLY) return PROBE_SILENT;
-    SessionClose(&session);
-    *open = false;
-    return PROBE_ABSENT;
-}
-
-// Asks every pollMs until the reader has stopped answering: two queries
-// unanswered in a row, or the port gone.
-void WaitUntilGone(Provisioning& p, ReaderSession& session, bool* open) {
-    int unanswered = 0;
-    while (unanswered < 2 && !g_stopRequested) {
-        const int64_t start = CliNowMs();
-        DeviceInfoStore store;
-        const Probe probe = Ask(p, session, open, &store);
-        if (probe == PROBE_ABSENT) return;
-        unanswered = probe == PROBE_SILENT ? unanswered + 1 : 0;
-        SleepMs(p.options.pollMs - static_cast<int>(CliNowMs() - start));
+std::string PendingWhy(PendingReason reason) {
+    switch (reason) {
+    case PENDING_NO_ACK: return "no acknowledgement, and the reader did not answer the check";
+    case PENDING_NO_ACK_OTHER: return "no acknowledgement, and the reader now reports other settings";
+    case PENDING_LINE_LOST: return "the line was lost right after the write";
+    case PENDING_NO_CHECK: return "acknowledged, but the reader did not answer the check";
+    case PENDING_UNVERIFIED: return "acknowledged, but the reader reports other settings";
+    default: return "the run that wrote it ended before it could record the outcome";
     }
 }
 
-std::string ResumeHint(const Provisioning& p) {
-    return "interrupted; the log " + p.logPath + " holds every reader finished so far. Run the same command again to "
-           "go on with the rows not done.";
+std::string Elapsed(long long ms) {
+    char text[32];
+    if (ms < 60000) std::snprintf(text, sizeof text, "%.1f s", ms / 1000.0);
+    else std::snprintf(text, sizeof text, "%lld min %lld s", ms / 60000, ms / 1000 % 60);
+    return text;
 }
 
-int LineMode(Provisioning& p) {
-    ReaderSession session;
-    bool open = false;
-    int code = EXIT_OK;
-    Say(p, "waiting for a reader on " + p.options.port + " (" + std::to_string(p.plan.rows.size() - p.doneRows.size()) +
-               " of " + std::to_string(p.plan.rows.size()) + " rows to do)",
-        Json{{"waiting", p.options.port}});
-    while (!g_stopRequested && !AllDone(p)) {
-        const int64_t start = CliNowMs();
-        DeviceInfoStore store;
-        const Probe probe = Ask(p, session, &open, &store);
-        if (probe == PROBE_ABSENT || probe == PROBE_SILENT) {
-            SleepMs(p.options.pollMs - static_cast<int>(CliNowMs() - start));
-            continue;
-        }
-        PortResult r;
-        if (probe == PROBE_TOO_OLD) {
-            r.exitCode = EXIT_UNSUPPORTED;
-            r.message = ExplainSession(SESSION_TOO_OLD, session, "", 0);
-        } else {
-            r = ProvisionReader(p, session, store, nullptr);
-        }
-        Json json = r.json;
-        json["port"] = p.options.port;
-        if (r.exitCode == EXIT_OK) {
-            Say(p, r.summary + " - connect the next reader", json);
-        } else {
-            json["message"] = r.message;
-            Say(p, r.message + " - connect the next reader", json);
-            if (r.exitCode == EXIT_USAGE || r.exitCode == EXIT_FAILURE_OTHER ||
-                (r.exitCode == EXIT_REFUSED && r.json.contains("row"))) {
-                code = r.exitCode;  // the plan or the log must be mended first
-                break;
-            }
-        }
-        WaitUntilGone(p, session, &open);
-    }
-    if (open) SessionClose(&session);
-    if (code != EXIT_OK) return code;
-    if (!AllDone(p)) {
-        CliWrite(stderr, "tavrolin-cli: " + ResumeHint(p) + "\n");
-        return EXIT_INTERRUPTED;
-    }
-    Say(p, "all " + std::to_string(p.plan.rows.size()) + " rows done; the log is " + p.logPath,
-        Json{{"done", p.plan.rows.size()}, {"log", p.logPath}});
-    return EXIT_OK;
+std::string Joined(const std::vector<std::string>& items) {
+    std::string text;
+    for (const std::string& i : items) text += (text.empty() ? "" : ", ") + i;
+    return text.empty() ? "none found" : text;
 }
 
-int PortMode(Provisioning& p) {
-    std::vector<const PlanRow*> rows;
-    for (const PlanRow& row : p.plan.rows)
-        if (p.doneRows.count(row.row) == 0) rows.push_back(&row);
-    std::vector<PortResult> results(rows.size());
-    std::vector<std::thread> threads;
-    // One thread per row; each writes only its own slot of results.
-    for (size_t i = 0; i < rows.size(); ++i) {
-        threads.emplace_back([&p, &rows, &results, i] {
-            PortResult& r = results[i];
-            ReaderSession session;
-            DeviceInfoStore store;
-            std::string error;
-            if (!SessionOpen(&session, rows[i]->port, p.options.trace, &error)) {
-                r.port = rows[i]->port;
-                r.exitCode = EXIT_PORT;
-                r.message = error;
-                return;
-            }
-            const SessionResult asked = SessionQueryInfo(&session, &store, p.options.timeoutMs);
-            if (asked != SESSION_OK) {
-                r.port = rows[i]->port;
-                r.exitCode = ExitForSession(asked);
-                r.message = ExplainSession(asked, session, "information reply", p.options.timeoutMs);
-            } else {
-                r = ProvisionReader(p, session, store, rows[i]);
-            }
-            SessionClose(&session);
-        });
-    }
-    for (std::thread& t : threads) t.join();
-    int code = EXIT_OK;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        PortResult& r = results[i];
-        if (r.exitCode != EXIT_OK && code == EXIT_OK) code = r.exitCode;
-        if (p.options.json) {
-            Json json = r.json;
-            json["port"] = r.port;
-            json["row"] = rows[i]->row;
-            if (r.exitCode != EXIT_OK) json["message"] = r.message;
-            Say(p, "", json);
-        } else {
-            CliWrite(stdout, SummaryLine(r) + "\n");
-        }
-    }
-    if (code == EXIT_OK && g_stopRequested && !AllDone(p)) code = EXIT_INTERRUPTED;
-    return code;
+// What to do after a reader, unless the run ends with it.
+std::string Next(const ProvisionEvent& e, bool lineMode, bool stopping) {
+    const bool toDo = e.done + e.pendingRows < e.total;
+    return toDo && !stopping && lineMode ? " and connect the next reader" : "";
 }
 
 }  // namespace
 
-std::string DefaultLogPath(const std::string& planFile) {
-    std::string stem = planFile;
-    const size_t slash = stem.find_last_of("/\\");
-    const size_t dot = stem.find_last_of('.');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
-        std::string ext = stem.substr(dot);
-        for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (ext == ".csv") stem.resize(dot);
+std::string ProvisionLine(const ProvisionEvent& e, bool lineMode, bool stopping) {
+    const std::string next = Next(e, lineMode, stopping), unplug = lineMode ? " - unplug it" + next : "";
+    switch (e.kind) {
+    case EV_WAITING:
+        return "waiting for a reader on " + e.port + " (" + std::to_string(e.total) + " rows: " +
+               std::to_string(e.total - e.done - e.pendingRows) + " to do, " + std::to_string(e.done) + " done" +
+               (e.pendingRows > 0 ? ", " + std::to_string(e.pendingRows) + " pending" : "") + ")";
+    case EV_PORT_MISSING:
+        return e.detail + "; ports present: " + Joined(e.portsPresent) + " - waiting for " + e.port +
+               " (check the adapter and the port's name; Ctrl-C to stop)";
+    case EV_PORT_BACK: return e.port + " is there again";
+    case EV_NO_ANSWER:
+        return "no reader has answered on " + e.port + " yet: is it the right port? Ports present: " + Joined(e.portsPresent);
+    case EV_DONE: {
+        const char* how = e.how == DONE_ACK_LOST  ? " written and verified (its acknowledgement was lost)"
+                        : e.how == DONE_RESOLVED  ? " verified: its reader came back holding the row (it was pending)"
+                        : e.how == DONE_HELD_ALREADY ? " held already (written by a run that was stopped); logged, nothing sent"
+                                                     : " written and verified";
+        return Progress(e) + Box(e.row) + how + unplug;
     }
-    return stem + ".log.jsonl";
+    case EV_NOT_TAKEN:
+        if (e.attempt < MAX_WRITE_ATTEMPTS)
+            return Box(e.row) + ": not taken (no acknowledgement, and the reader still reports its former settings) - "
+                                "writing it again (attempt " + std::to_string(e.attempt + 1) + " of " +
+                   std::to_string(MAX_WRITE_ATTEMPTS) + ")";
+        return Progress(e) + Box(e.row) + ": the reader did not take the write " + std::to_string(e.attempt) +
+               " times; nothing changed - unplug it (it may be faulty)" + next;
+    case EV_PENDING: {
+        std::string line = Progress(e) + Box(e.row) + " pending: " + PendingWhy(e.row.pending);
+        if (!e.detail.empty()) line += " (" + e.detail + ")";
+        if (!lineMode) return line + " - reconnect its reader on " + e.row.port + " and run the same command again";
+        if (e.readerPresent)
+            return line + " - if you swapped readers, reconnect the one just written (" + Box(e.row) +
+                   "); otherwise this reader may be faulty: unplug it";
+        return line + " - reconnect the reader just written so it can be checked, or connect the next reader";
+    }
+    case EV_SAME_READER:
+        return Progress(e) + Box(e.row) + ": the same reader again (it holds this row); nothing written" + unplug;
+    case EV_CANNOT_TELL:
+        return Box(e.row) + " stays pending: this reader has the settings its reader had before and cannot be told from it" +
+               (e.given.row > 0 ? "; it gets row " + std::to_string(e.given.row) + " instead (if it is that reader, release row " +
+                                      std::to_string(e.row.row) + " with --release " + std::to_string(e.row.row) + " once checked)"
+                                : "");
+    case EV_REFUSED:
+        if (e.row.row == 0 && e.endsRun) return "tavrolin-cli: " + e.detail + "; nothing written";
+        if (e.row.row == 0) return e.detail + "; nothing written" + unplug;
+        if (e.endsRun) return Box(e.row) + ": " + e.detail + "; nothing written - mend the plan and run the same command again";
+        return Box(e.row) + ": " + e.detail + "; nothing written" + unplug;
+    case EV_NOTHING_LEFT:
+        return "a reader answered, but no row is left for it: " + std::to_string(e.pendingRows) +
+               " pending row(s) wait for their own readers - unplug it (Ctrl-C to stop)";
+    case EV_WARNING: return "tavrolin-cli: warning: " + Box(e.row) + ": " + e.detail;
+    case EV_STILL_THERE: return "the reader still answers - unplug it to go on";
+    case EV_FILE_FAILED:
+        return "tavrolin-cli: " + e.detail + "; stopped" +
+               (e.row.row > 0 ? " - " + Box(e.row) + " may be on the reader connected now: keep it connected, free the disk "
+                                                     "and run the same command again"
+                              : "");
+    default: return "";  // the reader seen, the write begun, the reader gone, the stop noticed: nothing to act on
+    }
 }
 
+namespace {
+
+Json RowJson(const RowView& r) {
+    static const char* const STATES[] = {"to do", "done", "pending"};
+    Json j{{"row", r.row}, {"name", r.name}, {"address", r.address}, {"state", STATES[r.state]}};
+    if (!r.port.empty()) j["port"] = r.port;
+    if (r.state == ROW_PENDING) j["pending"] = PendingWhy(r.pending);
+    if (r.lastFailure != 0) j["lastFailure"] = ExitCodeName(r.lastFailure);
+    return j;
+}
+
+// The lines a technician acts on, for the engine's events.
+class ConsolePrinter : public ProvisionObserver {
+public:
+    explicit ConsolePrinter(const ProvisionOptions& o) : options(o) {}
+
+    void OnEvent(const ProvisionEvent& e) override {
+        if (options.json) return PrintJson(e);
+        if (e.kind == EV_PLAN_CHECKED) return Checked(e);
+        if (e.kind == EV_SUMMARY) return Summary(e);
+        if (e.kind == EV_STOPPING) return Stopping();
+        const std::string line = ProvisionLine(e, !options.port.empty(), g_stopRequested);
+        if (line.empty()) return;
+        if (e.kind == EV_WARNING || e.kind == EV_FILE_FAILED || (e.kind == EV_REFUSED && e.endsRun)) Err(line);
+        else Out(line);
+    }
+
+    // Ctrl-C's acknowledgement: from the watcher at once, or when the
+    // engine notices, whichever comes first.
+    void Stopping() {
+        if (!options.json && !acknowledged.exchange(true)) Out("stopping after this reader (Ctrl-C again stops at once)");
+    }
+
+private:
+    void Out(const std::string& line) {
+        std::lock_guard<std::mutex> hold(lock);
+        CliWrite(stdout, line + "\n");
+    }
+    void Err(const std::string& line) {
+        std::lock_guard<std::mutex> hold(lock);
+        CliWrite(stderr, line + "\n");
+    }
+
+    void PrintJson(const ProvisionEvent& e) {
+        static const char* const KINDS[] = {"plan checked", "waiting", "port missing", "port back", "no answer",
+                                            "reader seen", "writing", "done", "not taken", "pending", "same reader",
+                                            "cannot tell", "refused", "nothing left", "warning", "still there",
+                                            "reader gone", "stopping", "file failed", "summary"};
+        ::Json j{{"event", KINDS[e.kind]}, {"done", e.done}, {"total", e.total}};
+        if (!e.port.empty()) j["port"] = e.port;
+        if (e.row.row > 0) j["row"] = RowJson(e.row);
+        if (e.given.row > 0) j["given"] = RowJson(e.given);
+        if (!e.detail.empty()) j["message"] = e.detail;
+        if (e.exitCode != 0) j["exitCode"] = e.exitCode;
+        if (e.kind == EV_WRITING || e.kind == EV_NOT_TAKEN) j["attempt"] = e.attempt;
+        if (e.kind == EV_DONE) j["how"] = e.how == DONE_WRITTEN ? "written" : e.how == DONE_ACK_LOST ? "ack lost"
+                                          : e.how == DONE_RESOLVED ? "resolved" : "held already";
+        if (e.kind == EV_READER_SEEN) j["deviceType"] = e.deviceType, j["firmwareVersion"] = e.firmware;
+        if (!e.portsPresent.empty()) j["portsPresent"] = e.portsPresent;
+        if (e.kind == EV_PLAN_CHECKED) {
+            ::Json problems = ::Json::array(), rows = ::Json::array();
+            for (const PlanProblem& p : e.problems) problems.push_back(PlanProblemLine(e.planFile, p));
+            for (const std::string& p : e.logProblems) problems.push_back(p);
+            for (const PlanWarning& w : e.warnings) problems.push_back("warning: rows " + RowsText(w.rows) + ": " + w.text);
+            for (const RowView& r : e.rows) rows.push_back(RowJson(r));
+            j["problems"] = problems;
+            j["rows"] = rows;
+            for (const auto& r : e.records) j["records"].push_back({{"row", r.first}, {"record", r.second}});
+        }
+        if (e.kind == EV_SUMMARY) {
+            const ProvisionSummary& s = e.summary;
+            j["summary"] = {{"done", s.done}, {"doneNow", s.doneThisRun}, {"pending", s.pending}, {"toDo", s.toDo},
+                            {"failedAttempts", s.failedAttempts}, {"elapsedMs", s.elapsedMs}};
+            for (const RowView& r : s.pendingRows) j["pending"].push_back(RowJson(r));
+        }
+        Out(j.dump(-1, ' ', false, ::Json::error_handler_t::replace));
+    }
+
+    void Checked(const ProvisionEvent& e) {
+        for (const PlanProblem& p : e.problems) Err(PlanProblemLine(e.planFile, p));
+        for (const std::string& p : e.logProblems) Err("tavrolin-cli: " + p);
+        for (const PlanWarning& w : e.warnings)
+            Err(e.planFile + (w.column > 0 ? ":1:" + std::to_string(w.column) : "") + ": warning: row" +
+                (w.rows.size() > 1 ? "s " : " ") + RowsText(w.rows) + ": " + w.text);
+        if (!e.logWarning.empty()) Err("tavrolin-cli: warning: " + e.logWarning);
+        const size_t count = e.problems.size() + e.logProblems.size();
+        if (count > 0)
+            Err("tavrolin-cli: " + std::to_string(count) + " problem(s) in " + e.planFile + "; nothing written");
+        for (const auto& r : e.records) Out("row " + std::to_string(r.first) + ": " + r.second);
+        if (count == 0 && options.dryRun)
+            Out(e.planFile + ": " + std::to_string(e.total) + " rows checked: " +
+                std::to_string(e.total - e.done - e.pendingRows) + " to do, " + std::to_string(e.done) + " done, " +
+                std::to_string(e.pendingRows) + " pending");
+    }
+
+    void Summary(const ProvisionEvent& e) {
+        const ProvisionSummary& s = e.summary;
+        Out("summary: " + std::to_string(s.done) + " of " + std::to_string(s.total) + " rows done (" +
+            std::to_string(s.doneThisRun) + " in this run), " + std::to_string(s.pending) + " pending, " +
+            std::to_string(s.toDo) + " skipped, " + std::to_string(s.failedAttempts) + " failed attempt(s), " +
+            Elapsed(s.elapsedMs));
+        for (const RowView& r : s.pendingRows)
+            Out("pending: " + Box(r) + " (" + PendingWhy(r.pending) + ") - reconnect its reader and run the same command "
+                "again; or once you have checked that no reader holds it, release it with --release " +
+                std::to_string(r.row));
+        if (e.exitCode == EXIT_OK) Out("all " + std::to_string(s.total) + " rows done; the log is " + LogName());
+        if (e.exitCode == EXIT_INTERRUPTED || e.exitCode == EXIT_PENDING)
+            Err("tavrolin-cli: " + std::string(e.exitCode == EXIT_PENDING ? "rows pending" : "interrupted") +
+                "; the log " + LogName() + " holds every reader finished so far. Run the same command again to go on "
+                "with the rows not done.");
+    }
+
+    std::string LogName() const { return options.logFile.empty() ? DefaultLogPath(options.planFile) : options.logFile; }
+
+    const ProvisionOptions& options;
+    std::mutex lock;  // the engine's thread and the watcher write lines
+    std::atomic<bool> acknowledged{false};
+};
+
+}  // namespace
+
 int RunProvision(const ProvisionOptions& options) {
-    Provisioning p;
-    p.options = options;
-    std::string bytes, error;
-    if (!ReadWholeFile(options.planFile, &bytes)) {
-        CliWrite(stderr, "tavrolin-cli: cannot read " + options.planFile + "\n");
-        return EXIT_USAGE;
-    }
-    if (!options.baseFile.empty()) {
-        std::string text;
-        InputError bad;
-        if (!ReadWholeFile(options.baseFile, &text)) {
-            CliWrite(stderr, "tavrolin-cli: cannot read " + options.baseFile + "\n");
-            return EXIT_USAGE;
-        }
-        if (!ParseDocument(text, options.baseFile, &p.base, &bad)) {
-            CliWrite(stderr, "tavrolin-cli: " + bad.message + "\n");
-            return bad.exitCode;
-        }
-    }
-    if (options.dryRun && options.baseFile.empty()) {
-        CliWrite(stderr, "tavrolin-cli: --dry-run needs --base (the document the rows are put over)\n");
-        return EXIT_USAGE;
-    }
+    ProvisionSetup setup;
+    setup.planFile = options.planFile;
+    setup.port = options.port;
+    setup.baseFile = options.baseFile;
+    setup.logFile = options.logFile;
+    setup.trace = options.trace;
+    setup.pollMs = options.pollMs;
+    setup.timeoutMs = options.timeoutMs;
+    setup.release = options.release;
+    ConsolePrinter printer(options);
+    if (options.dryRun) return CheckProvisionPlan(setup, printer);
 
-    // The whole plan is checked before any port is opened.
-    std::vector<std::string> problems;
-    std::vector<PortResult> records;
-    int code = ParsePlan(bytes, options.planFile, p.base, &p.plan, &problems);
-    if (code == 0 && p.base.deviceType >= 0) code = CheckRowsAgainstBase(p, &problems, &records);
-    if (code == 0 && p.plan.hasPortColumn && !options.port.empty()) {
-        problems.push_back(options.planFile + ": the plan names a port for every row; leave --port out");
-        code = EXIT_USAGE;
+    // Ctrl-C is acknowledged at once; the engine ends after its reader.
+    CatchStopRequests();
+    std::mutex lock;
+    std::condition_variable finished;
+    bool over = false;
+    std::thread watcher([&] {
+        std::unique_lock<std::mutex> hold(lock);
+        while (!over && !g_stopRequested) finished.wait_for(hold, std::chrono::milliseconds(50));
+        if (!over) printer.Stopping();
+    });
+    const int code = RunProvisionEngine(setup, printer, g_stopRequested);
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        over = true;
     }
-    if (code == 0 && !p.plan.hasPortColumn && options.port.empty() && !options.dryRun) {
-        problems.push_back(options.planFile + ": the plan has no port column; give the port the readers come to with --port");
-        code = EXIT_USAGE;
-    }
-    if (code != 0) {
-        for (const std::string& line : problems) CliWrite(stderr, line + "\n");
-        CliWrite(stderr, "tavrolin-cli: " + std::to_string(problems.size()) + " problem(s) in " + options.planFile +
-                             "; nothing written\n");
-        return code;
-    }
-    if (options.dryRun) {
-        for (size_t i = 0; i < p.plan.rows.size(); ++i) {
-            const PortResult& r = records[i];
-            Json json = r.json;
-            json["row"] = p.plan.rows[i].row;
-            std::string text = r.text;
-            while (!text.empty() && text.back() == '\n') text.pop_back();
-            Say(p, "row " + std::to_string(p.plan.rows[i].row) + ": " + text, json);
-        }
-        return EXIT_OK;
-    }
-
-    p.logPath = options.logFile.empty() ? DefaultLogPath(options.planFile) : options.logFile;
-    code = LoadLog(p);
-    if (code == EXIT_OK) {
-        if (AllDone(p)) {
-            Say(p, "every row of " + options.planFile + " is done already (see " + p.logPath + ")",
-                Json{{"done", p.plan.rows.size()}, {"log", p.logPath}});
-        } else {
-            CatchStopRequests();
-            code = p.plan.hasPortColumn ? PortMode(p) : LineMode(p);
-        }
-    }
-    AuditLogClose(&p.log);
+    finished.notify_all();
+    watcher.join();
     return code;
+}
+
+int RunReport(const std::string& logFile, const std::string& csvFile, bool json) {
+    std::string text, error;
+    AuditLog log;
+    if (!ReadWholeFile(logFile, &text)) {
+        CliWrite(stderr, "tavrolin-cli: cannot read " + logFile + "\n");
+        return EXIT_USAGE;
+    }
+    if (!ParseAuditLog(text, logFile, &log, &error)) {
+        CliWrite(stderr, "tavrolin-cli: " + error + "\n");
+        return EXIT_USAGE;
+    }
+    if (!log.warning.empty()) CliWrite(stderr, "tavrolin-cli: warning: " + log.warning + "\n");
+    const Report report = BuildReport(log);
+    if (json) {
+        Json rows = Json::array();
+        for (const ReportRow& r : report.rows)
+            rows.push_back({{"row", r.row}, {"name", r.name}, {"address", r.address}, {"port", r.port},
+                            {"deviceType", r.deviceType}, {"firmwareVersion", r.firmware}, {"result", r.result},
+                            {"attempts", r.attempts}, {"time", r.time}});
+        CliWrite(stdout, rows.dump(2) + "\n");
+    } else {
+        CliWrite(stdout, ReportText(report));
+    }
+    if (!csvFile.empty()) {
+        std::FILE* out = std::fopen(csvFile.c_str(), "wb");
+        const std::string csv = ReportCsv(report);
+        const bool ok = out != nullptr && std::fwrite(csv.data(), 1, csv.size(), out) == csv.size();
+        if (out != nullptr && std::fclose(out) != 0) return EXIT_FAILURE_OTHER;
+        if (!ok) {
+            CliWrite(stderr, "tavrolin-cli: cannot write " + csvFile + "\n");
+            return EXIT_FAILURE_OTHER;
+        }
+    }
+    return EXIT_OK;
 }
 
 int RunScan(const std::vector<std::string>& given, bool json, bool trace, int timeoutMs) {

@@ -1,8 +1,6 @@
-// Provisioning a fleet from a plan (cli/plan.h): in line mode the readers
-// come one after another on one port, in port mode each row goes to the
-// port it names. Every reader's exchange is recorded in the audit log
-// (cli/audit_log.h), which also says which rows are done when a run is
-// started again. And scan: which ports have a reader answering.
+// tavrolin-cli provision: the provisioning engine (cli/provision_engine.h)
+// on the console, one line for each thing a technician acts on; report:
+// the sheet of a provisioning log; scan: which ports have a reader answering.
 #pragma once
 #include <string>
 #include <vector>
@@ -12,18 +10,25 @@ struct ProvisionOptions {
     std::string port;        // line mode: the port the readers come to
     std::string baseFile;    // --base: a document from export; empty without
     std::string logFile;     // empty: PLAN.log.jsonl beside the plan
-    bool dryRun = false;
-    bool json = false;       // one JSON object per line and reader on standard output
+    bool dryRun = false;     // check the plan (and show each row's record over --base)
+    bool json = false;       // one JSON object per line and event on standard output
     bool trace = false;
     int pollMs = 300;        // line mode: how often the port is asked
-    int timeoutMs = 3000;    // the reply wait of the write and the verifying query
+    int timeoutMs = 3000;    // the write's acknowledgement and the check after it
+    std::vector<int> release;  // pending rows whose readers the technician has checked
 };
 
-// The log's default name: the plan's name without ".csv", then ".log.jsonl".
-std::string DefaultLogPath(const std::string& planFile);
-
-// Returns the exit code; 9 when stopped by Ctrl-C before the plan was done.
+// Returns the exit code (see RunProvisionEngine).
 int RunProvision(const ProvisionOptions& options);
+
+struct ProvisionEvent;
+// The console's line for an event of a reader or the port; empty when
+// there is nothing to act on. lineMode: readers come one after another
+// (what to do next is said); stopping: the run ends after this reader.
+std::string ProvisionLine(const ProvisionEvent& event, bool lineMode, bool stopping);
+
+// Prints the report of a log and, with csvFile, writes it as CSV. Returns the exit code.
+int RunReport(const std::string& logFile, const std::string& csvFile, bool json);
 
 // Asks every port given (every port present when none is) at once and
 // lists where a reader answered. Returns the exit code.

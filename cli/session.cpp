@@ -1,17 +1,13 @@
 #include "cli/session.h"
 
+#include <cstdio>
 #include <cstring>
 
+#include "cli/exit_codes.h"
 #include "cli/trace.h"
 #include "protocol/frame.h"
 #include "protocol/reply.h"
 #include "serial/line.h"
-
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -118,6 +114,12 @@ std::string ExplainOpenError(const std::string& port, const std::string& error) 
 std::string ExplainOpenError(const std::string&, const std::string& error) { return error; }
 #endif
 
+std::string Seconds(int ms) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%g s", ms / 1000.0);
+    return text;
+}
+
 }  // namespace
 
 bool SessionOpen(ReaderSession* s, const std::string& port, bool trace, std::string* error) {
@@ -132,19 +134,6 @@ bool SessionOpen(ReaderSession* s, const std::string& port, bool trace, std::str
         *error = ExplainOpenError(port, why);
         return false;
     }
-#ifndef _WIN32
-    // An advisory lock keeps two runs of this tool off one port (a second
-    // open of a tty succeeds on Linux); Windows refuses the second open itself.
-    s->lockFd = open(port.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (s->lockFd >= 0 && flock(s->lockFd, LOCK_EX | LOCK_NB) != 0) {
-        close(s->lockFd);
-        s->lockFd = -1;
-        LineClose(s->line);
-        s->line = nullptr;
-        *error = port + ": the port is busy (another run of this tool holds it)";
-        return false;
-    }
-#endif
     if (trace) TraceWrite(port, "  ", "opened at 115200 8N1");
     return true;
 }
@@ -155,10 +144,6 @@ void SessionClose(ReaderSession* s) {
         s->line = nullptr;
         if (s->trace) TraceWrite(s->port, "  ", "closed");
     }
-#ifndef _WIN32
-    if (s->lockFd >= 0) close(s->lockFd);
-#endif
-    s->lockFd = -1;
 }
 
 SessionResult SessionQueryInfo(ReaderSession* s, DeviceInfoStore* store, int timeoutMs) {
@@ -183,4 +168,28 @@ std::string SessionWaitDetail(const ReaderSession* s) {
     if (s->otherFrames > 0) add(std::to_string(s->otherFrames) + " other frame(s) ignored");
     if (s->discardedBytes > 0) add(std::to_string(s->discardedBytes) + " stray byte(s) discarded");
     return parts.empty() ? "" : " (" + parts + ")";
+}
+
+int ExitForSession(SessionResult result) {
+    switch (result) {
+    case SESSION_OK: return EXIT_OK;
+    case SESSION_NO_REPLY: return EXIT_TIMEOUT;
+    case SESSION_TOO_OLD: return EXIT_UNSUPPORTED;
+    case SESSION_LINE_LOST:
+    case SESSION_WRITE_FAILED: return EXIT_LINE_LOST;
+    }
+    return EXIT_FAILURE_OTHER;
+}
+
+std::string ExplainSession(SessionResult result, const ReaderSession& s, const char* waitingFor, int timeoutMs) {
+    switch (result) {
+    case SESSION_NO_REPLY:
+        return std::string("no ") + waitingFor + " within " + Seconds(timeoutMs) + SessionWaitDetail(&s) +
+               "; is the reader powered and connected?";
+    case SESSION_TOO_OLD:
+        return "网络读卡器版本低，请用旧版本的配置工具 (the reader reports protocol version 0)";
+    case SESSION_LINE_LOST: return "the serial line was lost (adapter unplugged or the other end hung up)";
+    case SESSION_WRITE_FAILED: return "writing to the port failed (adapter unplugged?)";
+    default: return "";
+    }
 }

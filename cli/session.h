@@ -29,7 +29,6 @@ enum SessionResult {
 struct ReaderSession {
     std::string port;
     SerialLine* line = nullptr;
-    int lockFd = -1;        // POSIX: our advisory lock on the port, -1 when none
     bool trace = false;
     int deviceType = 0;     // of the last information reply: decodes the records in the trace
     RxBuffer rx;
@@ -50,6 +49,11 @@ SessionResult SessionQueryInfo(ReaderSession* session, DeviceInfoStore* store, i
 
 // Sends CMD_WRITE_CONFIG with the record and waits for CMD_CONFIG_ACK.
 SessionResult SessionWriteConfig(ReaderSession* session, const std::vector<uint8_t>& record, int timeoutMs);
+
+// The exit code of a failed exchange, and its one-line reason; waitingFor
+// names the awaited reply ("information reply", "acknowledgement").
+int ExitForSession(SessionResult result);
+std::string ExplainSession(SessionResult result, const ReaderSession& session, const char* waitingFor, int timeoutMs);
 
 // What was passed over during the last wait, e.g. " (2 frames with a bad
 // CRC ignored)"; empty when nothing was.

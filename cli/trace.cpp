@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <mutex>
 
-#include "cli/console.h"
 #include "document/fields.h"
 #include "document/text_codec.h"
 #include "protocol/bytes.h"
@@ -15,8 +14,9 @@ namespace {
 
 // Set once, before any port thread starts (first call from main).
 const std::chrono::steady_clock::time_point g_start = std::chrono::steady_clock::now();
-// Guards standard error for the port threads.
+// Guards the sink for the port threads.
 std::mutex g_traceLock;
+void (*g_sink)(const std::string&) = nullptr;
 
 }  // namespace
 
@@ -36,8 +36,12 @@ void TraceWrite(const std::string& port, const char* direction, const std::strin
         out += c;
         if (c == '\n') out += "        ";
     }
-    ConsolePrint(stderr, "%s\n", out.c_str());
-    std::fflush(stderr);
+    if (g_sink != nullptr) g_sink(out + "\n");
+}
+
+void SetTraceSink(void (*sink)(const std::string& lines)) {
+    std::lock_guard<std::mutex> hold(g_traceLock);
+    g_sink = sink;
 }
 
 std::string DescribeFrame(const uint8_t* frame, size_t count, int deviceType) {

@@ -1,6 +1,7 @@
 // The --trace output: every frame sent and received, with the time since
-// the program started, in hex and decoded. Lines go to standard error so
-// that standard output keeps only the command's result.
+// the program started, in hex and decoded. The lines go to the sink the
+// program sets (tavrolin-cli: standard error, so that standard output keeps
+// only the command's result); without one they are dropped.
 //
 // Shared between the port threads: TraceWrite takes a lock, so the lines
 // of one event stay together.
@@ -11,6 +12,9 @@
 
 // Milliseconds since the program started (steady clock).
 int64_t CliNowMs();
+
+// Where the lines go: called under the trace's lock with one event's lines.
+void SetTraceSink(void (*sink)(const std::string& lines));
 
 // Writes text (one or more lines, no trailing newline) for port.
 void TraceWrite(const std::string& port, const char* direction, const std::string& text);

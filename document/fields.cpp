@@ -18,22 +18,22 @@ using Json = nlohmann::ordered_json;
 namespace {
 
 const FieldDef FIELDS[FIELD_COUNT] = {
-    {F_CONNECT_MODE, "connectMode", KIND_CONNECT_MODE, 0},
-    {F_DEVICE_NAME, "deviceName", KIND_TEXT, SHORT_TEXT_LIMIT},
-    {F_DEVICE_PASSWORD, "devicePassword", KIND_TEXT, SHORT_TEXT_LIMIT},
-    {F_PLATFORM_IP, "platformIp", KIND_ADDRESS, 0},
-    {F_PLATFORM_PORT, "platformPort", KIND_PORT, 0},
-    {F_DHCP_ENABLED, "dhcpEnabled", KIND_FLAG, 0},
-    {F_IP_ADDRESS, "ipAddress", KIND_ADDRESS, 0},
-    {F_SUBNET_MASK, "subnetMask", KIND_ADDRESS, 0},
-    {F_GATEWAY, "gateway", KIND_ADDRESS, 0},
-    {F_RS485_BAUD, "rs485Baud", KIND_BAUD, 0},
-    {F_ANTENNA0_BAUD, "antenna0Baud", KIND_BAUD, 0},
-    {F_ANTENNA1_BAUD, "antenna1Baud", KIND_BAUD, 0},
-    {F_DUAL_ANTENNA_MODE, "dualAntennaMode", KIND_FLAG, 0},
-    {F_DEVICE_ID, "deviceId", KIND_DEVICE_ID, 0},
-    {F_WIFI_SSID, "wifiSsid", KIND_TEXT, LONG_TEXT_LIMIT},
-    {F_WIFI_PASSWORD, "wifiPassword", KIND_TEXT, LONG_TEXT_LIMIT},
+    {F_CONNECT_MODE, "connectMode", KIND_CONNECT_MODE, 0, false},
+    {F_DEVICE_NAME, "deviceName", KIND_TEXT, SHORT_TEXT_LIMIT, false},
+    {F_DEVICE_PASSWORD, "devicePassword", KIND_TEXT, SHORT_TEXT_LIMIT, true},
+    {F_PLATFORM_IP, "platformIp", KIND_ADDRESS, 0, false},
+    {F_PLATFORM_PORT, "platformPort", KIND_PORT, 0, false},
+    {F_DHCP_ENABLED, "dhcpEnabled", KIND_FLAG, 0, false},
+    {F_IP_ADDRESS, "ipAddress", KIND_ADDRESS, 0, false},
+    {F_SUBNET_MASK, "subnetMask", KIND_ADDRESS, 0, false},
+    {F_GATEWAY, "gateway", KIND_ADDRESS, 0, false},
+    {F_RS485_BAUD, "rs485Baud", KIND_BAUD, 0, false},
+    {F_ANTENNA0_BAUD, "antenna0Baud", KIND_BAUD, 0, false},
+    {F_ANTENNA1_BAUD, "antenna1Baud", KIND_BAUD, 0, false},
+    {F_DUAL_ANTENNA_MODE, "dualAntennaMode", KIND_FLAG, 0, false},
+    {F_DEVICE_ID, "deviceId", KIND_DEVICE_ID, 0, false},
+    {F_WIFI_SSID, "wifiSsid", KIND_TEXT, LONG_TEXT_LIMIT, false},
+    {F_WIFI_PASSWORD, "wifiPassword", KIND_TEXT, LONG_TEXT_LIMIT, true},
 };
 
 // The baud rates of BaudList, by index.
@@ -746,7 +746,7 @@ std::string DescribeRecord(int deviceType, const uint8_t* record, size_t count) 
 }
 
 std::vector<std::string> VerifyWritten(int deviceType, const std::vector<uint8_t>& record,
-                                       const DeviceInfoStore& after) {
+                                       const DeviceInfoStore& after, bool secretsKnown) {
     std::vector<std::string> differences;
     if (after.deviceType != deviceType) {
         differences.push_back("deviceType: written as type " + Decimal(deviceType) + ", the reader now reports type " +
@@ -762,14 +762,59 @@ std::vector<std::string> VerifyWritten(int deviceType, const std::vector<uint8_t
         // What the page shows in the other mode is not checked (fixed
         // stand-ins), nor the addresses a reader on DHCP was given.
         if (!TypeHasField(deviceType, def.id) || !RecordCarriesField(deviceType, def.id, mode0, dhcp)) continue;
-        if (def.id == F_DEVICE_ID && !idReported) continue;
+        if ((def.id == F_DEVICE_ID && !idReported) || (def.secret && !secretsKnown)) continue;
         const size_t ro = RecordOffset(def.id, deviceType);
         const size_t io = InfoOffset(def.id, deviceType);
         if (ro + FieldWidth(def.kind) > record.size()) continue;
         const std::string wrote = DecodeField(def, record.data() + ro);
         const std::string reports = DecodeField(def, after.payload + io);
-        if (wrote != reports)
-            differences.push_back(std::string(def.name) + ": wrote " + wrote + ", the reader reports " + reports);
+        if (wrote == reports) continue;
+        differences.push_back(def.secret ? std::string(def.name) + ": the reader reports another value than written (not shown)"
+                                         : std::string(def.name) + ": wrote " + wrote + ", the reader reports " + reports);
     }
     return differences;
+}
+
+Json SecretMarker() { return Json{{"secret", true}}; }
+
+bool IsSecretMarker(const Json& value) { return value == SecretMarker(); }
+
+Json RedactSecrets(const Json& document) {
+    Json out = document;
+    Json* fields = out.is_object() && out.contains("fields") && out["fields"].is_object() ? &out["fields"] : &out;
+    if (!fields->is_object()) return out;
+    for (const FieldDef& def : FIELDS)
+        if (def.secret && fields->contains(def.name)) (*fields)[def.name] = SecretMarker();
+    return out;
+}
+
+std::string RecordHex(int deviceType, const std::vector<uint8_t>& record, bool redact) {
+    std::string hex = HexBytes(record.data(), record.size(), "");
+    if (!redact) return hex;
+    for (const FieldDef& def : FIELDS) {
+        if (!def.secret || !TypeHasField(deviceType, def.id)) continue;
+        const size_t at = RecordOffset(def.id, deviceType), width = FieldWidth(def.kind);
+        if (at + width <= record.size()) hex.replace(2 * at, 2 * width, 2 * width, '*');
+    }
+    return hex;
+}
+
+bool RecordFromHex(const std::string& hex, std::vector<uint8_t>* out, bool* masked) {
+    out->clear();
+    *masked = false;
+    if (hex.size() % 2 != 0) return false;
+    auto digit = [](char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    };
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        if (hex[i] == '*' && hex[i + 1] == '*') {
+            *masked = true;
+            out->push_back(0);
+            continue;
+        }
+        const int high = digit(hex[i]), low = digit(hex[i + 1]);
+        if (high < 0 || low < 0) return false;
+        out->push_back(static_cast<uint8_t>(high * 16 + low));
+    }
+    return true;
 }

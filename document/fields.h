@@ -52,6 +52,7 @@ struct FieldDef {
     const char* name;
     FieldKind kind;
     size_t textLimit;   // KIND_TEXT: most GBK bytes the page takes
+    bool secret;        // a password: never written to a log or a message
 };
 
 const FieldDef& FieldDefinition(FieldId id);
@@ -165,9 +166,23 @@ std::string DescribeInfoPayload(const uint8_t* payload, size_t count);
 std::string DescribeRecord(int deviceType, const uint8_t* record, size_t count);
 
 // Compares what the page would show of a record just written with what
-// the reader reports now. One line per difference; empty when they agree.
+// the reader reports now. One line per difference (a secret field's values
+// are not shown); empty when they agree. secretsKnown false: the record's
+// secret fields were masked (a log's copy) and are not compared.
 std::vector<std::string> VerifyWritten(int deviceType, const std::vector<uint8_t>& record,
-                                       const DeviceInfoStore& after);
+                                       const DeviceInfoStore& after, bool secretsKnown = true);
+
+// What a log may hold in place of a secret field's value.
+nlohmann::ordered_json SecretMarker();
+bool IsSecretMarker(const nlohmann::ordered_json& value);
+// A document (or a bare "fields" object) with every secret field's value
+// replaced by SecretMarker().
+nlohmann::ordered_json RedactSecrets(const nlohmann::ordered_json& document);
+// A record in hex; with redact, every byte of a secret field as "**".
+std::string RecordHex(int deviceType, const std::vector<uint8_t>& record, bool redact);
+// RecordHex's text back to bytes (a masked byte reads as 0); false when it
+// is neither a hex digit pair nor "**" somewhere. *masked: any "**" seen.
+bool RecordFromHex(const std::string& hex, std::vector<uint8_t>* out, bool* masked);
 
 std::string DottedAddress(uint32_t address);
 bool ParseDottedAddress(const std::string& text, uint32_t* address);

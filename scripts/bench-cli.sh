@@ -2,9 +2,11 @@
 # Wall time of `tavrolin-cli apply` to 1 and to 8 simulated readers at
 # once (Linux, pseudo-terminals, no Wine). Eight readers are worked on in
 # parallel, so the second figure should stay within 1.5x of the first.
-# Then provisioning: in line mode, the time from a reader's first answer
-# to "verified" against the wire time of that exchange's frames at 115200
-# baud; in port mode, a plan of 8 rows on 8 ports against 1 row on 1 port.
+# Then provisioning: in line mode (tools/bench_provision.cpp, the engine's
+# own events), the time from a reader's first answer to "verified" against
+# the wire time of that exchange's frames at 115200 baud, and from a reader
+# leaving (hung up, or fallen silent) to the engine noticing; in port mode,
+# a plan of 8 rows on 8 ports against 1 row on 1 port.
 #   scripts/bench-cli.sh [BUILD_DIR]     (default build/cli-bench)
 # Settings: TAV_BENCH_ROUNDS (default 5): the figures are medians.
 set -euo pipefail
@@ -28,7 +30,7 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAV_TESTS=OFF >/dev/null
-cmake --build "$BUILD" --target tavrolin-cli readersim >/dev/null
+cmake --build "$BUILD" --target tavrolin-cli readersim bench_provision >/dev/null
 CLI=$BUILD/cli/tavrolin-cli
 SIM=$BUILD/sim/readersim
 
@@ -83,39 +85,8 @@ bench "readers answering after 100 ms:" s
 echo "limit for 8 readers: 1.5x one reader (checked on the 100 ms readers)"
 apply_ok=$(awk -v r="$RATIO" 'BEGIN {print (r <= 1.5)}')
 
-# Line mode: readers one after another on one cable. From the trace: the
-# information reply that found the reader, then the write, acknowledgement,
-# query and reply; the wire time is 10 bits a byte of those four frames
-# at 115200 baud (a pseudo-terminal has no wire time of its own).
-{ echo "ipAddress,deviceName"; for i in 1 2 3 4 5; do echo "10.0.9.$i,bench-$i"; done; } >"$WORK/line.csv"
-# line_mode NAME FAULT: five readers of type 1 answering with FAULT.
-line_mode() {
-  local fleet=$WORK/fleet-$2.json link=$WORK/bench-$2
-  printf '[%s]\n' "$(printf '{"type": 1, "fault": "%s"},' "$2" "$2" "$2" "$2" "$2" | sed 's/,$//')" >"$fleet"
-  rm -f "$WORK/line.log.jsonl"
-  "$SIM" --pty "$link" --fleet "$fleet" >/dev/null 2>&1 &
-  SIMS+=($!)
-  for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.05; done
-  "$CLI" --trace provision "$WORK/line.csv" --port "$link" >/dev/null 2>"$WORK/line.trace" ||
-    { echo "bench: line mode failed" >&2; exit 1; }
-  awk -v name="$1" '
-    $4 == "<-" || $4 == "->" {
-      t = $2; sub(/\]/, "", t); n = $5
-      if (state == 0 && $4 == "<-" && (n == 120 || n == 184)) { found = t; next }
-      if (state == 0 && $4 == "->" && (n == 103 || n == 167)) { state = 1; start = found; bytes = n; next }
-      if (state >= 1) {
-        bytes += n; state++
-        if (state == 4) { ms += (t - start) * 1000; wire += bytes * 10 / 115200 * 1000; count++; state = 0; found = t }
-      }
-    }
-    END {
-      printf "%-34s %d readers, first answer to verified %6.1f ms each, frames on the wire %4.1f ms, ratio %.2f\n",
-        name, count, ms / count, wire / count, ms / wire
-    }' "$WORK/line.trace"
-}
-echo "line mode, readers one after another on one cable (trace times to the millisecond):"
-line_mode "readers answering at once:" none
-line_mode "readers answering after 100 ms:" late:100
+# Line mode: readers one after another on one cable.
+"$BUILD/tools/bench_provision" "$ROUNDS" || { echo "bench: line mode failed" >&2; exit 1; }
 
 # Port mode: each round writes new addresses (a reader that holds its row
 # already is not written again), to a log of its own.
@@ -123,7 +94,7 @@ port_ms() {
   local rows=$1 plan=$WORK/ports-$RANDOM.csv start end
   { echo "port,ipAddress"; for i in $(seq 1 "$rows"); do echo "$WORK/s$i,10.$((RANDOM % 250)).$i.$((RANDOM % 250 + 1))"; done; } >"$plan"
   start=$(date +%s%N)
-  "$CLI" provision "$plan" --log "$plan.log.jsonl" >/dev/null || { echo "bench: provision failed" >&2; exit 1; }
+  "$CLI" provision "$plan" --log "$plan.log.jsonl" >/dev/null 2>&1 || { echo "bench: provision failed" >&2; exit 1; }
   end=$(date +%s%N)
   echo $(((end - start) / 1000000))
 }

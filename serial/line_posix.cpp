@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -62,11 +63,18 @@ bool Publish(const std::string& target, const std::string& path, std::string* er
 SerialLine* LineOpen(const std::string& path, std::string* error) {
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        if (error) *error = Why("cannot open", path);
+        if (error) *error = errno == EBUSY ? path + ": the port is busy (another program has it open)" : Why("cannot open", path);
         return nullptr;
     }
     if (!isatty(fd) || !SetRaw115200(fd)) {
         if (error) *error = path + " is not a serial line";
+        close(fd);
+        return nullptr;
+    }
+    // The line is ours alone, as a COM port is on Windows: TIOCEXCL turns
+    // away other opens (root's excepted), the lock other programs that ask.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+        if (error) *error = path + ": the port is busy (another program has it open)";
         close(fd);
         return nullptr;
     }
@@ -134,6 +142,7 @@ bool LineWrite(SerialLine* line, const uint8_t* bytes, size_t count) {
 
 void LineClose(SerialLine* line) {
     if (line == nullptr) return;
+    if (line->link.empty()) ioctl(line->fd, TIOCNXCL);  // a pty's other end may hold the tty open
     if (!line->link.empty()) unlink(line->link.c_str());
     if (line->keepOpen >= 0) close(line->keepOpen);
     close(line->fd);

@@ -52,8 +52,10 @@ void PrintHelp() {
         "  --fleet F            several readers one after another on the port, from the\n"
         "                       JSON array F: per reader type, fields, fault, faultOnWrite,\n"
         "                       sameAs (an earlier reader again), writesToLeave (1),\n"
-        "                       queriesToLeave (2), hangUp (true; false: falls silent),\n"
-        "                       gapMs (1000); exits after the last one left\n"
+        "                       queriesToLeave (2), maxQueries (leaves unwritten after\n"
+        "                       that many), swapOnWrite (the next reader answers right\n"
+        "                       after the acknowledgement), hangUp (true; false: falls\n"
+        "                       silent), gapMs (1000); exits after the last one left\n"
         "  --list-ports         print the serial ports found and exit\n"
         "  --help               this text\n"
         "  --version            the version and build date\n"
@@ -76,7 +78,8 @@ void PrintHelp() {
         "  oversize[:N]         information reply of N payload bytes, 513-1014 (default 600)\n"
         "  unknown-type[:T]     information reply with device type T (default 7)\n"
         "  hangup[:MS]          hang up instead of answering, line back after MS ms\n"
-        "                       (default 2000)\n");
+        "                       (default 2000)\n"
+        "  lost                 the frame never arrives: not taken, not answered\n");
 }
 
 bool ReadJsonFile(const std::string& path, nlohmann::json* doc, std::string* error) {
@@ -114,8 +117,9 @@ bool ApplyJsonFields(SimReader* sim, const nlohmann::json& doc, const std::strin
 }
 
 // --fleet: a JSON array, one object per reader in the order they come:
-// {"type": 52, "fields": {...}, "fault": "hangup:500", "faultOnWrite": true,
-//  "sameAs": 0, "writesToLeave": 1, "queriesToLeave": 2, "hangUp": true, "gapMs": 1000}
+// {"type": 52, "fields": {...}, "fault": "hangup:500", "faultOnWrite": true, "sameAs": 0,
+//  "writesToLeave": 1, "queriesToLeave": 2, "maxQueries": -1, "swapOnWrite": false,
+//  "hangUp": true, "gapMs": 1000}
 bool ReadFleet(const std::string& path, std::vector<SimFleetReader>* fleet, std::string* error) {
     nlohmann::json doc;
     if (!ReadJsonFile(path, &doc, error)) return false;
@@ -139,6 +143,8 @@ bool ReadFleet(const std::string& path, std::vector<SimFleetReader>* fleet, std:
         step.sameAs = r.value("sameAs", -1);
         step.writesToLeave = r.value("writesToLeave", 1);
         step.queriesToLeave = r.value("queriesToLeave", 2);
+        step.maxQueries = r.value("maxQueries", -1);
+        step.swapOnWrite = r.value("swapOnWrite", false);
         step.hangUp = r.value("hangUp", true);
         step.gapMs = r.value("gapMs", 1000);
         fleet->push_back(step);

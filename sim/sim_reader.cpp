@@ -253,8 +253,10 @@ std::vector<SimAction> HandleFrame(SimReader* sim, const uint8_t* frame, size_t 
     r.atMs = nowMs;
     sim->received.push_back(r);
     if (!r.crcOk) return {};
+    const bool write = r.command == CMD_WRITE_CONFIG;
+    if ((write || r.command == CMD_QUERY_INFO) && sim->fault.fault == SIM_FAULT_LOST && TakeFault(sim, !write)) return {};
     if (r.command == CMD_QUERY_INFO) return Answer(sim, CMD_INFO_REPLY);
-    if (r.command == CMD_WRITE_CONFIG) {
+    if (write) {
         ApplyConfig(sim, frame + FRAME_HEADER_SIZE, total - FRAME_HEADER_SIZE);
         return Answer(sim, CMD_CONFIG_ACK);
     }
@@ -403,6 +405,7 @@ const FaultName kFaults[] = {
     {"oversize", SIM_FAULT_OVERSIZE, 600, 0},
     {"unknown-type", SIM_FAULT_UNKNOWN_TYPE, 7, 0},
     {"hangup", SIM_FAULT_HANG_UP, 2000, 0},
+    {"lost", SIM_FAULT_LOST, 0, 0},
 };
 }  // namespace
 

@@ -29,6 +29,7 @@ enum SimFault {
     SIM_FAULT_OVERSIZE,        // information reply payload of arg bytes (> 512)
     SIM_FAULT_UNKNOWN_TYPE,    // information reply carries device type arg
     SIM_FAULT_HANG_UP,         // hang up instead of answering; line down arg ms
+    SIM_FAULT_LOST,            // the frame never arrives: neither taken nor answered
 };
 
 struct SimFaultPlan {
@@ -100,7 +101,7 @@ std::string SimGetField(const SimReader* sim, const std::string& name);
 
 // Parses "MODE[:arg[,arg2]]" (e.g. "late:3500", "split:4,30"). Mode names:
 // none silent bad-crc crc-low-first garbage split double late
-// never-complete oversize unknown-type hangup.
+// never-complete oversize unknown-type hangup lost.
 bool SimParseFault(const std::string& text, SimFaultPlan* out, std::string* error);
 std::vector<std::string> SimFaultNames();
 

@@ -91,11 +91,23 @@ static void RunActions(SimRunner* r, int64_t now) {
     }
 }
 
+// The owner's step, under the lock; a hang-up it asks for is carried out next.
+static void Step(SimRunner* r, int64_t now) {
+    if (!r->options.step) return;
+    int down;
+    {
+        std::lock_guard<std::mutex> hold(r->lock);
+        down = r->options.step(&r->reader, now);
+    }
+    if (down >= 0) r->hangUpMs = down;
+}
+
 static void RunnerLoop(SimRunner* r) {
     uint8_t buffer[1024];
     bool answered = false;
     while (!r->stop) {
         int64_t now = NowMs();
+        Step(r, now);
         if (r->restoreAt >= 0 && now >= r->restoreAt) {
             r->restoreAt = -1;
             r->options.lineControl(false);
@@ -136,6 +148,8 @@ static void RunnerLoop(SimRunner* r) {
                 fresh.assign(r->reader.received.begin() + static_cast<std::ptrdiff_t>(before),
                              r->reader.received.end());
             }
+            // A reader swapped right after a write: its answer still goes out.
+            if (!fresh.empty()) Step(r, now);
             if (!fresh.empty()) r->frameArrived.notify_all();
             for (const SimReceivedFrame& f : fresh) {
                 Log(r, "received " + SimDescribeFrame(f));

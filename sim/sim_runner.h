@@ -29,6 +29,11 @@ struct SimRunnerOptions {
     // example by unplugging the rig's cable. Empty: the runner closes its
     // end and opens it again after the fault's time.
     std::function<void(bool down)> lineControl;
+    // Called on the runner thread under the reader's lock, after every
+    // frame it received was answered and at least every 50 ms, with the
+    // monotonic time: may change the reader (a bench swapping readers).
+    // Returns how long to hang the line up from now, or -1.
+    std::function<int(SimReader* reader, int64_t nowMs)> step;
 };
 
 // Opens the port and starts the thread. nullptr with a reason when the

@@ -2,7 +2,10 @@
 // what the tool refuses before touching a reader, and what it writes.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "document/fields.h"
+#include "document/reader_record.h"
 #include "document/text_codec.h"
 #include "tests/forms/form_helpers.h"
 
@@ -184,6 +187,62 @@ TEST(Document, VerificationComparesWhatThePageShowsForTheWrittenMode) {
 
     WriteU32BE(after.payload + DI_WIFI_DEVICE_ID, 78);
     EXPECT_EQ(VerifyWritten(3, written.record, after), std::vector<std::string>{"deviceId: wrote 77, the reader reports 78"});
+}
+
+// Values no network can use are refused from --set and documents alike,
+// doubtful ones warned about; the reader's own values are written back.
+TEST(Document, NetworkValuesNoNetworkCanUseAreRefusedOthersWarned) {
+    const DeviceInfoStore basic = StoreFor(DEVICE_TYPE_BASIC);  // 10.0.0.5/24, gateway 10.0.0.1, platform 192.168.1.10
+    const struct { std::initializer_list<const char*> sets; const char* refusal; std::vector<NetworkWarningKind> warnings; } cases[] = {
+        {{"ipAddress=0.0.0.0"}, "ipAddress 0.0.0.0 is no address a reader can have", {}},
+        {{"ipAddress=255.255.255.255"}, "ipAddress 255.255.255.255 is the broadcast address of every network", {}},
+        {{"ipAddress=239.1.1.1"}, "ipAddress 239.1.1.1 is a multicast address", {}},
+        {{"ipAddress=127.0.0.1"}, "ipAddress 127.0.0.1 is a loopback address", {}},
+        {{"ipAddress=10.0.0.0"}, "ipAddress 10.0.0.0 is the network address of its subnet 10.0.0.0/24", {}},
+        {{"ipAddress=10.0.0.3", "subnetMask=255.255.255.252"}, "ipAddress 10.0.0.3 is the broadcast address of its subnet 10.0.0.0/30", {}},
+        {{"ipAddress=10.0.255.255", "subnetMask=255.255.0.0"}, "ipAddress 10.0.255.255 is the broadcast address of its subnet 10.0.0.0/16", {}},
+        {{"subnetMask=255.0.255.0"}, "subnetMask 255.0.255.0 is no subnet mask", {}},
+        {{"platformPort=0"}, "platformPort 0: no platform listens on port 0", {}},
+        {{"ipAddress=10.0.0.4", "subnetMask=255.255.255.254", "gateway=0.0.0.0"}, "", {NET_PLATFORM_UNREACHABLE}},  // a /31 has no broadcast
+        {{"gateway=10.9.9.9"}, "", {NET_GATEWAY_OUTSIDE}},
+        {{"ipAddress=172.16.0.5"}, "", {NET_GATEWAY_KEPT}},
+        {{"ipAddress=192.168.1.10", "subnetMask=255.255.255.0", "gateway=192.168.1.1"}, "", {NET_SAME_AS_PLATFORM}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(*c.sets.begin());
+        const ReaderRecord r = RecordForReader(Settings(c.sets), "doc.json", basic);
+        EXPECT_EQ(r.exitCode, *c.refusal ? INPUT_REFUSED : 0) << r.message;
+        EXPECT_EQ(r.message.substr(0, std::strlen(c.refusal)), c.refusal);
+        std::vector<NetworkWarningKind> kinds;
+        for (const NetworkWarning& w : r.warnings) kinds.push_back(w.kind);
+        EXPECT_EQ(kinds, c.warnings);
+    }
+    // A document of a reader in mode 0 carries no platform: its port 0 is no refusal.
+    Overlay mode0;
+    InputError error;
+    ASSERT_TRUE(ParseDocument(HEAD + R"({"connectMode": 0, "platformPort": 0, "deviceId": 7}})", "doc.json", &mode0, &error));
+    EXPECT_EQ(RecordForReader(mode0, "doc.json", StoreFor(DEVICE_TYPE_DUAL_ANTENNA)).exitCode, 0);
+}
+
+// Secrets are kept out of what is logged or said: the document, the
+// record's hex, a verification's message.
+TEST(Document, SecretsAreMarkedNotShown) {
+    const DeviceInfoStore wifi = StoreFor(DEVICE_TYPE_WIFI);
+    const auto doc = RedactSecrets(DocumentFromStore(wifi));
+    EXPECT_TRUE(IsSecretMarker(doc["fields"]["devicePassword"]) && IsSecretMarker(doc["fields"]["wifiPassword"]));
+    EXPECT_EQ(doc["fields"]["wifiSsid"], "办公");
+    const ApplyResult written = RunApplyChain(3, FormWithOverlay(3, ViewForPage(3, wifi), Settings({"wifiPassword=new one"})));
+    ASSERT_TRUE(written.ok) << written.message;
+    const std::string hex = RecordHex(3, written.record, true);
+    EXPECT_EQ(std::count(hex.begin(), hex.end(), '*'), 2 * 64);
+    EXPECT_EQ(hex.find("6E6577206F6E65"), std::string::npos);  // "new one"
+    std::vector<uint8_t> back;
+    bool masked = false;
+    ASSERT_TRUE(RecordFromHex(hex, &back, &masked));
+    EXPECT_TRUE(masked);
+    EXPECT_EQ(VerifyWritten(3, written.record, wifi),
+              std::vector<std::string>{"wifiPassword: the reader reports another value than written (not shown)"});
+    EXPECT_TRUE(VerifyWritten(3, back, wifi, false).empty());  // the masked copy compares the rest
 }
 
 TEST(DocumentText, GbkConversionRefusesWhatItCannotCarry) {

@@ -2,11 +2,13 @@
 // is one line "f.jsonl:LINE:COLUMN: why"; what it accepts ends at a line
 // end, with a warning exactly when a torn last line was left out, and
 // reads back the same once written out again. A record made of the input's
-// texts reads back as it was written.
+// texts reads back as it was written, its secrets kept out of the log's
+// form and in the undo file's.
 #include <cstdint>
 #include <string>
 
 #include "cli/audit_log.h"
+#include "document/fields.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {
@@ -52,15 +54,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     r.note = text.substr(2 * third);
     r.row = static_cast<int>(size) + 1;
     r.deviceType = size > 0 ? data[0] : 0;
-    r.before = {{"fields", {{"deviceName", r.port}}}};
-    r.written = {{"ipAddress", r.note}};
-    r.record = "0A0B";
+    const std::string secret = "secret-" + std::to_string(size);
+    r.before = {{"fields", {{"deviceName", r.port}, {"devicePassword", secret}}}};
+    r.written = {{"ipAddress", r.note}, {"wifiPassword", secret}};
+    r.record = {0x0A, 0x0B};
     r.result = "ok";
+    r.attempt = "a.1";
     const std::string line = FormatAuditRecord(r);  // bytes that are no UTF-8 come out replaced
     CHECK(line.find('\n') == line.size() - 1);
+    if (text.find(secret) == std::string::npos) CHECK(line.find(secret) == std::string::npos);
+    CHECK(FormatAuditRecord(r, false).find(secret) != std::string::npos);
     CHECK(ParseAuditLog(line, FILE_NAME, &again, &error) && again.records.size() == 1 && again.warning.empty());
     const AuditRecord& back = again.records[0];
     CHECK(back.row == r.row && back.deviceType == r.deviceType && back.record == r.record && back.result == "ok");
+    CHECK(back.attempt == r.attempt && IsSecretMarker(back.written["wifiPassword"]));
     if (IsUtf8(r.port)) CHECK(back.port == r.port);
     if (IsUtf8(r.firmwareVersion)) CHECK(back.firmwareVersion == r.firmwareVersion);
     if (IsUtf8(r.note)) CHECK(back.note == r.note);

@@ -1,8 +1,9 @@
 // Feeds arbitrary bytes to the plan reader as a CSV file and checks what
 // it says: every refusal is one line naming the file and a row (and, for
 // a malformed table, a column); an accepted plan has rows of the header's
-// width whose values sit in named columns; the cells of any table the CSV
-// reader accepts read back the same once written out again fully quoted.
+// width whose values sit in named columns, and warnings about rows it has;
+// the cells of any table the CSV reader accepts read back the same once
+// written out again fully quoted.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -56,14 +57,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     Plan plan;
-    std::vector<std::string> problems;
+    std::vector<PlanProblem> problems;
     const int code = ParsePlan(text, FILE_NAME, Overlay(), &plan, &problems);
     CHECK(code == 0 || code == 2 || code == 3);
     CHECK((code == 0) == problems.empty());
-    for (const std::string& line : problems) CheckPlace(line, lineEnds + 1);
+    for (const PlanProblem& p : problems) CheckPlace(PlanProblemLine(FILE_NAME, p), lineEnds + 1);
     if (!table) CHECK(code == 2);
     if (code != 0) return 0;
     CHECK(table && !plan.rows.empty() && plan.columns.size() == cells[0].size());
+    for (const PlanWarning& w : plan.warnings) {
+        CHECK(!w.rows.empty() && w.column >= 0 && static_cast<size_t>(w.column) <= cells[0].size());
+        for (size_t i = 0; i < w.rows.size(); ++i) CHECK(w.rows[i] >= 2 && (i == 0 || w.rows[i] > w.rows[i - 1]));
+        CHECK(static_cast<size_t>(w.rows.back()) <= cells.size());
+    }
     int previous = 1;
     for (const PlanRow& row : plan.rows) {
         CHECK(row.row > previous && static_cast<size_t>(row.row) <= cells.size());

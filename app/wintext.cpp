@@ -25,6 +25,16 @@ std::wstring Utf8ToWide(const char* utf8) {
     return ToWide(CP_UTF8, utf8, static_cast<int>(strlen(utf8)));
 }
 
+std::string WideToUtf8(const std::wstring& wide) {
+    if (wide.empty()) return std::string();
+    const int count = static_cast<int>(wide.size());
+    const int needed = WideCharToMultiByte(CP_UTF8, 0, wide.data(), count, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0) return std::string();
+    std::string utf8(static_cast<size_t>(needed), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), count, &utf8[0], needed, nullptr, nullptr);
+    return utf8;
+}
+
 std::wstring GbkToWide(const std::string& gbk) {
     // A stored text ends at its first NUL.
     const size_t end = gbk.find('\0');

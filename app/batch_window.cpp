@@ -32,8 +32,8 @@ const int WINDOW_WIDTH = 800, WINDOW_HEIGHT = 600, MIN_WIDTH = 600, MIN_HEIGHT =
 const int MARGIN = 8, GAP = 6, ROW_HEIGHT = 26, LABEL_WIDTH = 136, PORT_WIDTH = 120, PORT_LIST_HEIGHT = 240;
 const int BUTTON_WIDTH = 88, BROWSE_WIDTH = 72, STATUS_HEIGHT = 68, PROGRESS_WIDTH = 150, NOTES_HEIGHT = 100;
 const int FONT_POINTS = 10, STATUS_POINTS = 18;
-const int COLUMN_WIDTHS[] = {48, 180, 120, 290, 150};  // the columns of IDS_BATCH_COL_ROW...TIME
-const COLORREF DONE_COLOUR = RGB(0, 110, 40), PROBLEM_COLOUR = RGB(190, 30, 20);
+const int COLUMN_WIDTHS[] = {48, 160, 120, 250, 150};  // the columns of IDS_BATCH_COL_ROW...TIME
+const COLORREF DONE_COLOUR = RGB(0, 110, 40), PROBLEM_COLOUR = RGB(190, 30, 20), CURRENT_BACKGROUND = RGB(255, 226, 140);
 
 // The window and what it shows; UI thread only.
 struct BatchWindow {
@@ -400,6 +400,21 @@ void TableCell(NMLVDISPINFOW* info) {
     lstrcpynW(info->item.pszText, text.c_str(), info->item.cchTextMax);
 }
 
+// The row worked on stands out whether the table has the focus or not;
+// done rows are green, pending and failed ones red.
+LRESULT TableColours(NMLVCUSTOMDRAW* draw) {
+    if (draw->nmcd.dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
+    const size_t index = static_cast<size_t>(draw->nmcd.dwItemSpec);
+    if (draw->nmcd.dwDrawStage != CDDS_ITEMPREPAINT || index >= g_batch.view.rows.size()) return CDRF_DODEFAULT;
+    const int state = RowStateText(g_batch.view.rows[index]).id;
+    draw->clrText = state == IDS_ROW_DONE ? DONE_COLOUR : state == IDS_ROW_TO_DO ? GetSysColor(COLOR_WINDOWTEXT) : PROBLEM_COLOUR;
+    if (static_cast<int>(index) == g_batch.view.current) {
+        draw->nmcd.uItemState &= ~static_cast<UINT>(CDIS_SELECTED | CDIS_FOCUS);
+        draw->clrTextBk = CURRENT_BACKGROUND;
+    }
+    return CDRF_NEWFONT;
+}
+
 LRESULT StatusColour(HDC dc, HWND control) {
     const bool status = control == Item(IDC_BATCH_STATUS);
     SetTextColor(dc, !status || g_batch.view.tone == TONE_PLAIN ? GetSysColor(COLOR_WINDOWTEXT)
@@ -454,6 +469,8 @@ LRESULT CALLBACK BatchWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lP
     case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return 0;
     case WM_NOTIFY: {
         NMHDR* header = reinterpret_cast<NMHDR*>(lParam);
+        if (header->idFrom == IDC_BATCH_TABLE && header->code == NM_CUSTOMDRAW)
+            return TableColours(reinterpret_cast<NMLVCUSTOMDRAW*>(lParam));
         if (header->idFrom == IDC_BATCH_TABLE && header->code == LVN_GETDISPINFOW)
             TableCell(reinterpret_cast<NMLVDISPINFOW*>(lParam));
         return 0;

@@ -31,15 +31,13 @@ int main(int argc, char** argv) {
     }
 
     AppProcess app;
-    if (!WaitFor([&] { return (app.main = FindWindowW(L"Tavrolin", nullptr)) != nullptr; }, timeoutMs)) {
-        std::fprintf(stderr, "drive_batch: no Tavrolin window\n");
-        return 1;
+    HWND batch = nullptr;
+    if (AttachApp(&app, timeoutMs)) {
+        SystemCommand(app, IDM_BATCH);
+        batch = WaitTopWindow(app, L"TavrolinBatch", 10000);
     }
-    GetWindowThreadProcessId(app.main, &app.process.dwProcessId);
-    SystemCommand(app, IDM_BATCH);
-    HWND batch = WaitTopWindow(app, L"TavrolinBatch", 10000);
     if (batch == nullptr || !SelectComboText(Item(batch, IDC_BATCH_PORT), Widen(port))) {
-        std::fprintf(stderr, "drive_batch: no batch window, or %s not in its port list\n", port.c_str());
+        std::fprintf(stderr, "drive_batch: no Tavrolin with its batch window, or %s not in its port list\n", port.c_str());
         return 1;
     }
     SetText(Item(batch, IDC_BATCH_PLAN), Widen(plan));

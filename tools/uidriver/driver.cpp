@@ -115,6 +115,12 @@ bool StartApp(AppProcess* app, const std::vector<std::pair<std::wstring, std::ws
            WaitPageOfKind(app->main, PAGE_PORT_SELECT, timeoutMs) != nullptr;
 }
 
+bool AttachApp(AppProcess* app, int timeoutMs) {
+    if (!WaitFor([&] { return (app->main = FindWindowW(L"Tavrolin", nullptr)) != nullptr; }, timeoutMs)) return false;
+    GetWindowThreadProcessId(app->main, &app->process.dwProcessId);
+    return true;
+}
+
 void StopApp(AppProcess* app) {
     if (app->process.hProcess != nullptr) {
         TerminateProcess(app->process.hProcess, 0);

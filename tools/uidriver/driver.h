@@ -22,6 +22,8 @@ struct AppProcess {
 bool StartApp(AppProcess* app, const std::vector<std::pair<std::wstring, std::wstring>>& env = {},
               int timeoutMs = 20000);
 void StopApp(AppProcess* app);
+// A tavrolin.exe started elsewhere, known by its main window (false after timeoutMs).
+bool AttachApp(AppProcess* app, int timeoutMs);
 // The program's path: TAV_APP_EXE, else the one built.
 std::string AppExe();
 bool AppRunning(const AppProcess& app);

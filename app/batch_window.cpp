@@ -462,9 +462,9 @@ LRESULT CALLBACK BatchWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lP
         reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {Scaled(MIN_WIDTH), Scaled(MIN_HEIGHT)};
         return 0;
     case WM_DPICHANGED: OnDpiChanged(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam)); return 0;
-    case WM_ACTIVATE:
+    case WM_ACTIVATE:  // the focus kept while the window is left, as a dialog keeps it
         if (LOWORD(wParam) == WA_INACTIVE) g_batch.focus = GetFocus();
-        else if (g_batch.focus != nullptr && IsWindowEnabled(g_batch.focus)) SetFocus(g_batch.focus);
+        else SetFocus(g_batch.focus != nullptr && IsWindowEnabled(g_batch.focus) ? g_batch.focus : Item(IDC_BATCH_TABLE));
         return 0;
     case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return 0;
     case WM_NOTIFY: {

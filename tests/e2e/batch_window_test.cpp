@@ -14,8 +14,8 @@
 namespace {
 
 // Two basic readers and a WiFi reader: the first acknowledges late (a stop
-// is asked meanwhile), the second's acknowledgement is lost, the third
-// acknowledges late enough to be seen writing.
+// is asked meanwhile) and stays a while, the second's acknowledgement is
+// lost, the third acknowledges late enough to be seen writing.
 std::vector<SimFleetReader> Bench() {
     std::vector<SimFleetReader> readers(3);
     const int types[] = {DEVICE_TYPE_BASIC, DEVICE_TYPE_BASIC, DEVICE_TYPE_WIFI};
@@ -24,8 +24,9 @@ std::vector<SimFleetReader> Bench() {
         readers[i].hangUp = false;  // the rig's cable stays plugged
     }
     readers[0].reader.fault = SimFaultPlan{SIM_FAULT_LATE, 1500, 0, 1, true};
+    readers[0].queriesToLeave = 4;
     readers[1].reader.fault = SimFaultPlan{SIM_FAULT_SILENT, 0, 0, 1, true};
-    readers[2].reader.fault = SimFaultPlan{SIM_FAULT_LATE, 600, 0, 1, true};
+    readers[2].reader.fault = SimFaultPlan{SIM_FAULT_LATE, 1000, 0, 1, true};
     return readers;
 }
 

@@ -393,7 +393,7 @@ void TableCell(NMLVDISPINFOW* info) {
     switch (info->item.iSubItem) {
     case 0: text = std::to_wstring(r.row); break;
     case 1: text = Utf8ToWide(r.name.c_str()); break;
-    case 2: text = Utf8ToWide(r.address.c_str()); break;
+    case 2: text = Utf8ToWide((r.port.empty() ? r.address : r.address + " (" + r.port + ")").c_str()); break;
     case 3: text = Words(RowStateText(r)); break;
     case 4: text = r.time.empty() ? L"" : LocalTime(r.time); break;
     }

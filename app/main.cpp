@@ -3,6 +3,7 @@
 // DPI), and runs the message loop.
 #include <windows.h>
 
+#include "app/batch_window.h"
 #include "app/display_scale.h"
 #include "app/page_host.h"
 #include "app/shell.h"
@@ -50,6 +51,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
 
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (BatchWindowMessage(&message)) continue;  // its keyboard; the pages have none
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }

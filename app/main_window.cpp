@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "app/batch_window.h"
 #include "app/page_frame.h"
 #include "app/page_host.h"
 #include "app/port_events.h"
@@ -107,6 +108,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lPa
         EndPaint(window, &paint);
         return 0;
     }
+    case WM_CLOSE:
+        if (!BatchWindowLetsProgramClose()) return 0;  // a batch run holds the port: it ends first
+        break;
     case WM_DESTROY:
         ClosePortAtExit();
         PostQuitMessage(0);

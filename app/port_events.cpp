@@ -15,8 +15,9 @@ HWND g_portEventWindow = nullptr;
 
 void PostPortLost() { PostMessageW(g_portEventWindow, WM_PORT_LOST, 0, 0); }
 
-// The page closes the port through its own closing steps; a reply wait
-// ends without its time-out message.
+}  // namespace
+
+// The page closes the port through its own closing steps.
 void ClosePortOfCurrentPage() {
     g_replyCountdown.store(0);
     HWND page = g_currentPage.load();
@@ -24,7 +25,11 @@ void ClosePortOfCurrentPage() {
     ClosePort();
 }
 
-}  // namespace
+bool IsPortArrivalOrRemoval(WPARAM event, LPARAM data) {
+    if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) return false;
+    const DEV_BROADCAST_HDR* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
+    return header != nullptr && header->dbch_devicetype == DBT_DEVTYP_PORT;
+}
 
 void StartPortEvents(HWND window) {
     g_portEventWindow = window;
@@ -40,9 +45,7 @@ void OnPortLost() {
 }
 
 void OnDeviceChange(WPARAM event, LPARAM data) {
-    if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) return;
-    const DEV_BROADCAST_HDR* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
-    if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_PORT) return;
+    if (!IsPortArrivalOrRemoval(event, data)) return;
     HWND page = g_currentPage.load();
     if (page != nullptr) SendMessageW(page, WM_PAGE_PORTS_CHANGED, 0, 0);
 }

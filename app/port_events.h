@@ -17,3 +17,11 @@ void OnDeviceChange(WPARAM event, LPARAM data);
 void OnPowerBroadcast(WPARAM event);
 // WM_DESTROY: the port is closed before the process ends.
 void ClosePortAtExit();
+
+// The current page closes the port as its button does (if it holds it
+// open) and a reply wait ends without its time-out message: before another
+// part of the program takes a port.
+void ClosePortOfCurrentPage();
+// Whether a WM_DEVICECHANGE says a serial port arrived or left (a top-level
+// window's port list reads the ports again).
+bool IsPortArrivalOrRemoval(WPARAM event, LPARAM data);

@@ -3,12 +3,12 @@
 // holds the dialogs and the files.
 #include "app/system_menu.h"
 
-#include <commdlg.h>
-
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include "app/batch_window.h"
+#include "app/file_io.h"
 #include "app/shell.h"
 #include "app/wintext.h"
 #include "document/fields.h"
@@ -27,27 +27,8 @@ std::wstring Resource(UINT id) {
     return text;
 }
 
-std::string WideToUtf8(const std::wstring& wide) {
-    const int needed = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(needed > 0 ? needed : 1), '\0');
-    if (needed > 0) WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &out[0], needed, nullptr, nullptr);
-    out.resize(out.size() - 1);
-    return out;
-}
-
 void Message(HWND owner, const std::wstring& text) {
     MessageBoxW(owner, text.c_str(), Resource(IDS_MESSAGE_CAPTION).c_str(), MB_ICONINFORMATION);
-}
-
-// The system's text for the last error, without its line end.
-std::wstring LastErrorText() {
-    const DWORD code = GetLastError();
-    wchar_t text[TEXT_BUFFER] = L"";
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, TEXT_BUFFER,
-                   nullptr);
-    std::wstring out = text;
-    while (!out.empty() && (out.back() == L'\n' || out.back() == L'\r' || out.back() == L' ')) out.pop_back();
-    return out.empty() ? L"error " + std::to_wstring(code) : out;
 }
 
 // The device type whose reply the current page shows, 0 for none.
@@ -55,45 +36,6 @@ HWND PageShowingReply(int* deviceType) {
     HWND page = g_currentPage.load();
     *deviceType = page != nullptr ? static_cast<int>(SendMessageW(page, WM_PAGE_SHOWN_TYPE, 0, 0)) : 0;
     return *deviceType != 0 ? page : nullptr;
-}
-
-// The standard file dialog; an empty path when the user cancelled.
-std::wstring AskForFile(HWND owner, bool save, const std::wstring& suggested) {
-    std::wstring filter = Resource(IDS_SETTINGS_FILTER);
-    filter.append(1, L'\0').append(L"*.json").append(2, L'\0');
-    std::vector<wchar_t> path(MAX_PATH * 4, L'\0');
-    suggested.copy(path.data(), std::min(suggested.size(), path.size() - 1));
-    OPENFILENAMEW dialog = {};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = owner;
-    dialog.lpstrFilter = filter.c_str();
-    dialog.lpstrFile = path.data();
-    dialog.nMaxFile = static_cast<DWORD>(path.size());
-    dialog.lpstrDefExt = L"json";
-    dialog.Flags = OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY |
-                   (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
-    const BOOL chosen = save ? GetSaveFileNameW(&dialog) : GetOpenFileNameW(&dialog);
-    return chosen ? std::wstring(path.data()) : std::wstring();
-}
-
-// Written beside the target and renamed over it: a failure never leaves
-// half a document, and an existing file is replaced only by a whole one.
-bool WriteReplacing(const std::wstring& path, const std::string& content) {
-    const std::wstring temporary = path + L".tmp";
-    HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    bool ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
-              written == content.size() && FlushFileBuffers(file);
-    DWORD error = GetLastError();
-    CloseHandle(file);
-    if (ok) {
-        ok = MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-        error = GetLastError();
-    }
-    if (!ok) DeleteFileW(temporary.c_str());
-    SetLastError(error);
-    return ok;
 }
 
 bool ReadWhole(const std::wstring& path, std::string* content) {
@@ -128,7 +70,7 @@ void ExportSettings(HWND window) {
     if (page == nullptr || !SendMessageW(page, WM_PAGE_EXPORT, 0, reinterpret_cast<LPARAM>(&content))) return;
     const std::wstring suggested =
         Utf8ToWide(SuggestedFileName(nlohmann::ordered_json::parse(content, nullptr, false)).c_str());
-    const std::wstring path = AskForFile(window, true, suggested);
+    const std::wstring path = AskForFile(window, FILE_TO_REPLACE, suggested, IDS_SETTINGS_FILTER, L"json");
     if (path.empty()) return;
     // The page may have been replaced while the dialog was up.
     if (!WriteReplacing(path, content)) Message(g_currentPage.load(), Resource(IDS_SETTINGS_UNWRITABLE) + LastErrorText());
@@ -139,7 +81,7 @@ void ExportSettings(HWND window) {
 void ImportSettings(HWND window) {
     int type = 0;
     if (PageShowingReply(&type) == nullptr) return;
-    const std::wstring path = AskForFile(window, false, L"");
+    const std::wstring path = AskForFile(window, FILE_TO_READ, L"", IDS_SETTINGS_FILTER, L"json");
     HWND page = PageShowingReply(&type);  // a reply may have changed the page meanwhile
     if (path.empty() || page == nullptr) return;
 
@@ -195,6 +137,7 @@ void AddSystemMenuItems(HWND window) {
     const struct { UINT command, text; } items[] = {{IDM_COMM_LOG, IDS_MENU_COMM_LOG},
                                                      {IDM_EXPORT_SETTINGS, IDS_MENU_EXPORT},
                                                      {IDM_IMPORT_SETTINGS, IDS_MENU_IMPORT},
+                                                     {IDM_BATCH, IDS_MENU_BATCH},
                                                      {IDM_ABOUT, IDS_MENU_ABOUT}};
     for (const auto& item : items) AppendMenuW(menu, MF_STRING, item.command, Resource(item.text).c_str());
     UpdateSystemMenuItems(window);
@@ -213,6 +156,7 @@ bool OnSystemMenuCommand(HWND window, UINT command) {
     case IDM_COMM_LOG: ShowCommLogWindow(window); return true;
     case IDM_EXPORT_SETTINGS: ExportSettings(window); return true;
     case IDM_IMPORT_SETTINGS: ImportSettings(window); return true;
+    case IDM_BATCH: ShowBatchWindow(window); return true;
     case IDM_ABOUT: ShowAbout(window); return true;
     default: return false;
     }

@@ -25,6 +25,18 @@ std::wstring Utf8ToWide(const char* utf8) {
     return ToWide(CP_UTF8, utf8, static_cast<int>(strlen(utf8)));
 }
 
+static std::string FromWide(UINT codePage, const std::wstring& wide) {
+    if (wide.empty()) return std::string();
+    const int count = static_cast<int>(wide.size());
+    const int needed = WideCharToMultiByte(codePage, 0, wide.data(), count, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0) return std::string();
+    std::string bytes(static_cast<size_t>(needed), '\0');
+    WideCharToMultiByte(codePage, 0, wide.data(), count, &bytes[0], needed, nullptr, nullptr);
+    return bytes;
+}
+
+std::string WideToUtf8(const std::wstring& wide) { return FromWide(CP_UTF8, wide); }
+
 std::wstring GbkToWide(const std::string& gbk) {
     // A stored text ends at its first NUL.
     const size_t end = gbk.find('\0');
@@ -32,15 +44,7 @@ std::wstring GbkToWide(const std::string& gbk) {
     return ToWide(CP_GBK, gbk.data(), static_cast<int>(count));
 }
 
-std::string WideToGbk(const std::wstring& wide) {
-    if (wide.empty()) return std::string();
-    const int count = static_cast<int>(wide.size());
-    const int needed = WideCharToMultiByte(CP_GBK, 0, wide.data(), count, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0) return std::string();
-    std::string gbk(static_cast<size_t>(needed), '\0');
-    WideCharToMultiByte(CP_GBK, 0, wide.data(), count, &gbk[0], needed, nullptr, nullptr);
-    return gbk;
-}
+std::string WideToGbk(const std::wstring& wide) { return FromWide(CP_GBK, wide); }
 
 void SetItemTextGbk(HWND page, int id, const std::string& gbk) {
     SetDlgItemTextW(page, id, GbkToWide(gbk).c_str());

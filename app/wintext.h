@@ -7,6 +7,7 @@
 #include <string>
 
 std::wstring Utf8ToWide(const char* utf8);
+std::string WideToUtf8(const std::wstring& wide);
 std::wstring GbkToWide(const std::string& gbk);
 std::string WideToGbk(const std::wstring& wide);
 

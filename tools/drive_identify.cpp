@@ -27,11 +27,10 @@ int main(int argc, char** argv) {
     }
 
     AppProcess app;
-    if (!WaitFor([&] { return (app.main = FindWindowW(L"Tavrolin", nullptr)) != nullptr; }, timeoutMs)) {
+    if (!AttachApp(&app, timeoutMs)) {
         std::fprintf(stderr, "drive_identify: no Tavrolin window\n");
         return 1;
     }
-    GetWindowThreadProcessId(app.main, &app.process.dwProcessId);
     HWND page = WaitPageOfKind(app.main, PAGE_PORT_SELECT, timeoutMs);
     if (page == nullptr) {
         std::fprintf(stderr, "drive_identify: no PortSelectPage\n");

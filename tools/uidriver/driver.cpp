@@ -115,6 +115,12 @@ bool StartApp(AppProcess* app, const std::vector<std::pair<std::wstring, std::ws
            WaitPageOfKind(app->main, PAGE_PORT_SELECT, timeoutMs) != nullptr;
 }
 
+bool AttachApp(AppProcess* app, int timeoutMs) {
+    if (!WaitFor([&] { return (app->main = FindWindowW(L"Tavrolin", nullptr)) != nullptr; }, timeoutMs)) return false;
+    GetWindowThreadProcessId(app->main, &app->process.dwProcessId);
+    return true;
+}
+
 void StopApp(AppProcess* app) {
     if (app->process.hProcess != nullptr) {
         TerminateProcess(app->process.hProcess, 0);
@@ -258,6 +264,35 @@ void Click(HWND button) {
     PostMessageW(button, BM_CLICK, 0, 0);
 }
 
+void PressKey(HWND window, UINT key) {
+    PostMessageW(window, WM_KEYDOWN, key, 1);
+    PostMessageW(window, WM_KEYUP, key, 1 | (3u << 30));
+}
+
+std::wstring ListViewText(HWND list, int item, int subItem) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(list, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (process == nullptr) return L"";
+    const int chars = 512;
+    char* remote = static_cast<char*>(
+        VirtualAllocEx(process, nullptr, sizeof(LVITEMW) + chars * sizeof(wchar_t), MEM_COMMIT, PAGE_READWRITE));
+    std::vector<wchar_t> text(chars, L'\0');
+    LRESULT length = 0;
+    if (remote != nullptr) {
+        LVITEMW cell = {};
+        cell.iSubItem = subItem;
+        cell.cchTextMax = chars;
+        cell.pszText = reinterpret_cast<wchar_t*>(remote + sizeof cell);
+        if (WriteProcessMemory(process, remote, &cell, sizeof cell, nullptr))
+            length = SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(remote));
+        if (!ReadProcessMemory(process, cell.pszText, text.data(), chars * sizeof(wchar_t), nullptr)) length = 0;
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    }
+    CloseHandle(process);
+    return std::wstring(text.data(), static_cast<size_t>(std::min<LRESULT>(std::max<LRESULT>(length, 0), chars - 1)));
+}
+
 RECT WindowRect(HWND window) {
     RECT rect = {};
     GetWindowRect(window, &rect);
@@ -290,7 +325,8 @@ HWND WaitMessageBox(const AppProcess& app, int timeoutMs) {
     HWND box = nullptr;
     const bool complete = WaitFor([&] {
         box = FindMessageBox(app);
-        return box != nullptr && GetDlgItem(box, IDOK) != nullptr && !MessageBoxText(box).empty();
+        return box != nullptr && (GetDlgItem(box, IDOK) != nullptr || GetDlgItem(box, IDNO) != nullptr) &&
+               !MessageBoxText(box).empty();
     }, timeoutMs);
     return complete ? box : nullptr;
 }

@@ -22,6 +22,8 @@ struct AppProcess {
 bool StartApp(AppProcess* app, const std::vector<std::pair<std::wstring, std::wstring>>& env = {},
               int timeoutMs = 20000);
 void StopApp(AppProcess* app);
+// A tavrolin.exe started elsewhere, known by its main window (false after timeoutMs).
+bool AttachApp(AppProcess* app, int timeoutMs);
 // The program's path: TAV_APP_EXE, else the one built.
 std::string AppExe();
 bool AppRunning(const AppProcess& app);
@@ -61,6 +63,10 @@ std::wstring ComboItem(HWND combo, int index);
 void SelectCombo(HWND combo, int index);
 bool SelectComboText(HWND combo, const std::wstring& text);  // false: no such entry
 void Click(HWND button);  // posted: the program may answer with a modal box
+// A key pressed and released in window, as the keyboard posts them.
+void PressKey(HWND window, UINT key);
+// A list view's cell, read through a buffer in the program's memory.
+std::wstring ListViewText(HWND list, int item, int subItem);
 RECT WindowRect(HWND window);
 // The mouse as a user moves it (system input, routed by the system to the
 // window under the pointer): a wheel turn of delta (120 a notch, positive
@@ -68,7 +74,7 @@ RECT WindowRect(HWND window);
 void WheelAt(POINT screen, int delta);
 void LeftClickAt(POINT screen);
 
-// Message boxes: visible top-level dialogs of the program.
+// Message boxes: visible top-level dialogs of the program (with OK, or Yes and No).
 HWND WaitMessageBox(const AppProcess& app, int timeoutMs);
 HWND FindMessageBox(const AppProcess& app);
 std::wstring MessageBoxText(HWND box);

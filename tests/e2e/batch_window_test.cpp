@@ -196,8 +196,6 @@ TEST_F(BatchWindow, APlanThroughTheWindowAsTheConsoleToolRunsIt) {
     EXPECT_EQ(writes, 3u) << "no reader written twice";
 
     // 导出报告 writes the CSV of tavrolin-cli report.
-    std::wstring cli = Widen(std::string("Z:") + TAV_CLI_EXE);
-    for (wchar_t& c : cli) c = c == L'/' ? L'\\' : c;
     const std::wstring report = TempPath(L"tav-batch-report.csv"), consoleReport = TempPath(L"tav-batch-console.csv");
     DeleteFileW(report.c_str());
     Click(Control(IDC_BATCH_EXPORT));
@@ -207,13 +205,13 @@ TEST_F(BatchWindow, APlanThroughTheWindowAsTheConsoleToolRunsIt) {
     EXPECT_NE(offered.find(L"tav-batch-report.csv"), std::wstring::npos) << Narrow(offered);
     ASSERT_TRUE(ChooseFile(dialog, report));
     ASSERT_TRUE(WaitFor([&] { return !ReadFileText(report).empty(); }, 5000));
-    ASSERT_EQ(RunToEnd(L"\"" + cli + L"\" report \"" + log + L"\" --csv \"" + consoleReport + L"\"", 20000), 0);
+    ASSERT_EQ(RunToEnd(CliLine(L"report \"" + log + L"\" --csv \"" + consoleReport + L"\""), 20000), 0);
     EXPECT_EQ(ReadFileText(report), ReadFileText(consoleReport));
 
     // The same bench through tavrolin-cli: the same plan verdict and the same records of the readers.
     ASSERT_NO_FATAL_FAILURE(StartBench());
-    EXPECT_EQ(RunToEnd(L"\"" + cli + L"\" provision \"" + plan + L"\" --port " + Widen(appPort) + L" --log \"" + consoleLog + L"\"",
-                       60000), 0);
+    EXPECT_EQ(RunToEnd(CliLine(L"provision \"" + plan + L"\" --port " + Widen(appPort) + L" --log \"" + consoleLog + L"\""), 60000),
+              0);
     auto readersOnly = [](std::vector<nlohmann::json> lines) {
         lines.erase(std::remove_if(lines.begin(), lines.end(),
                                    [](const nlohmann::json& j) { return j.contains("event") || j["result"] != "ok"; }),

@@ -13,34 +13,10 @@ namespace {
 
 class CliUnderWine : public ReaderTest {
 protected:
-    // Runs the program (its build path as Wine sees it, "Z:\...") with args,
-    // standard output to a file: the exit code (-1: it could not start), the output in *out.
+    // The program run to its end: the exit code (-1: it could not start), its output in *out.
     static int RunCli(const std::string& args, std::string* out) {
-        std::string exe = std::string("Z:") + TAV_CLI_EXE;
-        for (char& c : exe) c = c == '/' ? '\\' : c;
-        const std::wstring outFile = TempPath(L"tav-cli-e2e.out");
-        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-        HANDLE file = CreateFileW(outFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return -1;
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = file;
-        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        std::wstring commandLine = L"\"" + Widen(exe) + L"\" " + Widen(args);
-        PROCESS_INFORMATION process = {};
-        DWORD code = static_cast<DWORD>(-1);
-        if (CreateProcessW(Widen(exe).c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-            if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 99);
-            GetExitCodeProcess(process.hProcess, &code);
-            CloseHandle(process.hThread);
-            CloseHandle(process.hProcess);
-        }
-        CloseHandle(file);
-        *out = ReadFileText(outFile);
-        return static_cast<int>(code);
+        out->clear();
+        return RunReading(CliLine(Widen(args)), out, 30000);
     }
 };
 

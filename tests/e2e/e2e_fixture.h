@@ -4,6 +4,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
@@ -52,6 +53,13 @@ inline std::wstring TempPath(const wchar_t* name) {
 inline std::string ReadFileText(const std::wstring& path) {
     std::ifstream in(Narrow(path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// tavrolin-cli's command line with args: its build path as Wine sees it ("Z:\...").
+inline std::wstring CliLine(const std::wstring& args) {
+    std::wstring exe = Widen(std::string("Z:") + TAV_CLI_EXE);
+    std::replace(exe.begin(), exe.end(), L'/', L'\\');
+    return L"\"" + exe + L"\" " + args;
 }
 
 inline PageKind PageOfType(int type) {

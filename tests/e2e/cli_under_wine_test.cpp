@@ -1,13 +1,12 @@
 // tavrolin-cli.exe under Wine on the rig's cable: the simulated reader runs
-// here on TAV_SIM_PORT, the program on the paired TAV_APP_PORT.
+// here on TAV_SIM_PORT, the program on the paired TAV_APP_PORT (its
+// provisioning with a lost acknowledgement: batch_window_test.cpp).
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <fstream>
 
 #include "cli/exit_codes.h"
 #include "e2e_fixture.h"
-#include "sim/sim_fleet.h"
 
 namespace {
 
@@ -57,47 +56,6 @@ TEST_F(CliUnderWine, PortsListsThePortsAboveThirtyTwo) {
     }
     const std::string unannounced = EnvOr("TAV_APP_PORT_LIVE", "");
     if (!unannounced.empty()) { EXPECT_EQ(lines.count(unannounced), 0u) << out; }
-}
-
-TEST_F(CliUnderWine, ProvisionWithAnAcknowledgementLostResolvedOnTheSameReader) {
-    // Two readers with silence between them: the rig's cable stays plugged.
-    // The first takes its record but its acknowledgement never comes.
-    std::vector<SimFleetReader> readers(2);
-    for (SimFleetReader& r : readers) {
-        SimInit(&r.reader, DEVICE_TYPE_BASIC);
-        r.hangUp = false;
-    }
-    readers[0].reader.fault = SimFaultPlan{SIM_FAULT_SILENT, 0, 0, 1, true};
-    SimRunnerOptions options;
-    options.port = simPort;
-    std::string error, out;
-    SimFleet* fleet = SimFleetStart(options, readers, &error);
-    ASSERT_NE(fleet, nullptr) << simPort << ": " << error;
-
-    const std::wstring plan = TempPath(L"tav-fleet.csv"), log = TempPath(L"tav-fleet.log.jsonl");
-    DeleteFileW(log.c_str());
-    DeleteFileW(TempPath(L"tav-fleet.log.undo.jsonl").c_str());
-    std::ofstream(Narrow(plan), std::ios::binary) << "ipAddress,deviceName,gateway\r\n10.0.7.21,\xE9\x97\xA8\xE7\xA6\x81-21,10.0.7.1\r\n"
-                                                     "10.0.7.22,\xE9\x97\xA8\xE7\xA6\x81-22,10.0.7.1\r\n";
-    EXPECT_EQ(RunCli("provision \"" + Narrow(plan) + "\" --port " + appPort, &out), EXIT_OK) << out;
-    for (const char* line : {"[1/2] row 2 \xE9\x97\xA8\xE7\xA6\x81-21 10.0.7.21 written and verified (its acknowledgement was "
-                             "lost) - unplug it and connect the next reader",
-                             "[2/2] row 3 \xE9\x97\xA8\xE7\xA6\x81-22 10.0.7.22 written and verified - unplug it",
-                             "summary: 2 of 2 rows done (2 in this run), 0 pending"})
-        EXPECT_NE(out.find(line), std::string::npos) << line << " in:\n" << out;
-    EXPECT_EQ(out.find("10.0.7.22 written and verified - unplug it and"), std::string::npos) << "the last line says to go on";
-    const std::vector<SimReader> after = SimFleetReaders(fleet);
-    SimFleetStop(fleet);
-    EXPECT_EQ(SimGetField(&after[0], "ipAddress"), "10.0.7.21");
-    EXPECT_EQ(SimGetField(&after[1], "ipAddress"), "10.0.7.22");
-    size_t writes = 0;
-    for (const SimReader& r : after)
-        for (const SimReceivedFrame& f : r.received) writes += f.command == CMD_WRITE_CONFIG;
-    EXPECT_EQ(writes, 2u);  // the first reader was not written twice
-    const std::string lines = ReadFileText(log);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 4) << lines;  // the plan, two readers, the summary
-    EXPECT_EQ(lines.find("pass1234"), std::string::npos);
-    EXPECT_NE(ReadFileText(TempPath(L"tav-fleet.log.undo.jsonl")).find("pass1234"), std::string::npos);
 }
 
 }  // namespace

@@ -81,12 +81,13 @@ TEST(Plan, EveryProblemIsOneLineWithItsPlace) {
         {"ipAdress,DeviceName,Port\n", 2, {"plan.csv:1:1: unknown column \"ipAdress\" (did you mean ipAddress?); a plan may name"}, {}},
         // Values no network can use, with their place; a mask of a base or another column counts.
         {"ipAddress,subnetMask,platformPort\n0.0.0.0,,\n255.255.255.255,,\n224.0.0.5,,\n127.0.0.1,,\n10.0.7.0,,\n"
-         "10.0.7.9,255.0.255.0,\n10.0.7.10,,0\n10.0.9.255,255.255.254.0,\n",
+         "10.0.7.9,255.0.255.0,\n10.0.7.10,,0\n10.0.9.255,255.255.254.0,\n239.255.255.1,,\n",
          3, {"plan.csv:2:1: ipAddress 0.0.0.0 is no address", "plan.csv:3:1: ipAddress 255.255.255.255 is the broadcast address of every",
              "plan.csv:4:1: ipAddress 224.0.0.5 is a multicast address", "plan.csv:5:1: ipAddress 127.0.0.1 is a loopback address",
              "plan.csv:6:1: ipAddress 10.0.7.0 is the network address of its subnet 10.0.7.0/24",
              "plan.csv:7:2: subnetMask 255.0.255.0 is no subnet mask", "plan.csv:8:3: platformPort 0: no platform listens",
-             "plan.csv:9:1: ipAddress 10.0.9.255 is the broadcast address of its subnet 10.0.8.0/23"},
+             "plan.csv:9:1: ipAddress 10.0.9.255 is the broadcast address of its subnet 10.0.8.0/23",
+             "plan.csv:10:1: ipAddress 239.255.255.1 is a multicast address"},
          Doc(R"({"subnetMask": "255.255.255.0"})")},
         {"ipAddress,deviceName\n10.0.0.1\n", 2, {"plan.csv:2:2: the row has 1 cells, the first row 2"}, {}},
         {"ipAddress,deviceName\n10.0.0.1,\"open\n", 2, {"plan.csv:2:2: a quote that never closes"}, {}},

@@ -3,38 +3,13 @@
 // not there, port mode with secrets kept out of the log, and undo from the
 // log. Readers coming and going on one cable, with faults, kills and a full
 // disk, are the randomized bench of provision_property_test.cpp.
-#include <signal.h>
-
 #include "cli/audit_log.h"
 #include "cli/held_file.h"
 #include "tests/cli/cli_fixture.h"
 
 namespace {
 
-class Provision : public CliOnSim {
-protected:
-    // Starts the program in the background; its output in dir/NAME.out, .err.
-    pid_t Start(const std::string& name, const std::string& args) {
-        const std::string command = std::string(TAV_CLI_EXE) + " " + args + " >" + dir + "/" + name + ".out 2>" + dir + "/" +
-                                    name + ".err </dev/null";
-        const pid_t pid = fork();
-        if (pid == 0) {
-            execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        return pid;
-    }
-    bool WaitFor(const std::string& file, const std::string& text) {
-        for (int waited = 0; waited < 10000; waited += 50, usleep(50000))
-            if (Says(ReadAll(dir + "/" + file), text)) return true;
-        return false;
-    }
-    static int Finish(pid_t pid) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-};
+class Provision : public CliOnSim {};
 
 TEST_F(Provision, TheBaseChecksEveryRowBeforeAnyPortAndDryRunShowsTheRecords) {
     const std::string port = StartReader(DEVICE_TYPE_DUAL_ANTENNA), base = dir + "/base.json";

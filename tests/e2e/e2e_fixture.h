@@ -241,13 +241,6 @@ protected:
         EXPECT_TRUE(frames.back().command == CMD_WRITE_CONFIG && frames.back().crcOk);
         return std::vector<uint8_t>(frames.back().raw.begin() + FRAME_HEADER_SIZE, frames.back().raw.end());
     }
-    // An Apply that must be refused: the one message shown; nothing is sent.
-    std::wstring ApplyRefused(HWND p) {
-        const std::wstring answer = Apply(p);
-        EXPECT_EQ(FramesReceived(), 0) << "a refused Apply sent a frame";
-        EXPECT_EQ(FindMessageBox(app), nullptr) << "a second message followed";
-        return answer;
-    }
 
     int FramesReceived() { return static_cast<int>(SimRunnerFrames(runner).size()); }
 

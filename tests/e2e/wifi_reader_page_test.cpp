@@ -30,10 +30,6 @@ protected:
         ASSERT_TRUE(WaitFor([&] { return Ticked(device, id) != was; }, 2000)) << "box " << id;
         SendTo(app.main, WM_NULL);
     }
-    void ChooseMode(int index) {
-        SelectCombo(C(IDC_CONNECT_MODE), index);
-        SendTo(device, WM_COMMAND, MAKEWPARAM(IDC_CONNECT_MODE, CBN_SELCHANGE), reinterpret_cast<LPARAM>(C(IDC_CONNECT_MODE)));
-    }
     void ExpectPlatformShown(bool shown) {
         EXPECT_EQ(ControlsWhere(device, true), shown ? std::set<int>{} : kModeOneControls);
     }
@@ -98,7 +94,8 @@ TEST_F(WifiPage, DhcpReplyTheDhcpBoxAndModeOneRecords) {
     SetIpAddress(C(IDC_IP_ADDRESS), MAKEIPADDRESS(10, 0, 0, 5));
     SetIpAddress(C(IDC_GATEWAY), MAKEIPADDRESS(10, 0, 0, 1));
     SetText(C(IDC_WIFI_SSID), L"");
-    EXPECT_EQ(ApplyRefused(device), IP_INVALID);
+    EXPECT_EQ(Apply(device), IP_INVALID);
+    EXPECT_EQ(FramesReceived(), 0) << "a refused Apply sent a frame";
     SetIpAddress(C(IDC_SUBNET_MASK), MAKEIPADDRESS(255, 255, 0, 0));
     SetText(C(IDC_PLATFORM_PORT), L"503");
     SelectCombo(C(IDC_ANTENNA0_BAUD), 2);

@@ -193,6 +193,13 @@ protected:
         return WaitFor([&] { return ItemText(p, IDC_PORT_BUTTON) == text; }, timeoutMs);
     }
 
+    // A click on the device page's check box, once the box has flipped and the page handled it.
+    void Toggle(int id) {
+        const bool was = Ticked(device, id);
+        Click(Item(device, id));
+        ASSERT_TRUE(WaitFor([&] { return Ticked(device, id) != was; }, 2000)) << "box " << id;
+        SendTo(app.main, WM_NULL);
+    }
     // The mode list worked as a user does: opened and closed; the combo
     // tells the page while it handles each message, so the page's handler
     // has run on return.

@@ -23,13 +23,6 @@ class WifiPage : public ReaderTest {
 protected:
     HWND C(int id) { return Item(device, id); }
     std::wstring T(int id) { return ItemText(device, id); }
-    // A click on a check box, once the box has flipped and the page handled it.
-    void Toggle(int id) {
-        const bool was = Ticked(device, id);
-        Click(C(id));
-        ASSERT_TRUE(WaitFor([&] { return Ticked(device, id) != was; }, 2000)) << "box " << id;
-        SendTo(app.main, WM_NULL);
-    }
     void ExpectPlatformShown(bool shown) {
         EXPECT_EQ(ControlsWhere(device, true), shown ? std::set<int>{} : kModeOneControls);
     }

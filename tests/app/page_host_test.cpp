@@ -75,23 +75,14 @@ TEST(DisplayScale, FiguresFollowTheDpi) {
     EXPECT_EQ(ScaleImageToDpi(41, 150, 168), 48);
 }
 
-TEST(DisplayScale, GrownWindowStaysInTheWorkArea) {
-    const struct { int top, height, workTop, workBottom, kept; } cases[] = {
-        {417 - 270, 731, 0, 1024, 147},  // fits: unchanged
-        {-80, 731, 0, 728, 0},           // top above the screen on 1366 x 768: moved down
-        {300, 600, 0, 728, 128},         // bottom below the taskbar: moved up
-        {-200, 900, 40, 560, 40},        // taller than the work area: title bar kept visible
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(KeepTopInWorkArea(c.top, c.height, c.workTop, c.workBottom), c.kept) << c.top;
-}
-
-// A window that fits keeps its place and size; a taller one takes the work
-// area from its top and its page scrolls, the window never lower than a
-// device page's least height.
+// A window that fits keeps its size and its place, moved only into the work
+// area; a taller one takes the work area from its top and its page scrolls,
+// the window never lower than a device page's least height.
 TEST(DisplayScale, TallWindowsTakeTheWorkAreaAndScroll) {
     const struct { int top, height, workTop, workBottom, minHeight; FrameFit fit; } cases[] = {
         {147, 731, 0, 1024, 300, {147, 731, false}},
+        {-80, 700, 0, 728, 300, {0, 700, false}},     // top above the screen: moved down
+        {300, 600, 0, 728, 300, {128, 600, false}},   // bottom below the taskbar: moved up
         {-1, 731, 0, 731, 300, {0, 731, false}},      // exactly the work area
         {-2, 731, 0, 728, 300, {0, 728, true}},       // 1366 x 768 at 100 %
         {-44, 1107, 0, 1020, 450, {0, 1020, true}},   // 1920 x 1080 at 150 %

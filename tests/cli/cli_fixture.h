@@ -4,6 +4,8 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -91,6 +93,42 @@ protected:
         std::ofstream(dir + "/stdin") << input;
         const int status = std::system((std::string(TAV_CLI_EXE) + " " + args + " <" + dir + "/stdin >" + out + " 2>" + err).c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out), ReadAll(err)};
+    }
+
+    // Starts the program in the background, its output in dir/NAME.out and
+    // .err; fileLimit > 0: no file may grow past it (a full disk).
+    pid_t Start(const std::string& name, const std::string& args, long fileLimit = 0) {
+        const std::string command = "exec " + std::string(TAV_CLI_EXE) + " " + args + " >" + dir + "/" + name + ".out 2>" +
+                                    dir + "/" + name + ".err </dev/null";
+        const pid_t pid = fork();
+        if (pid == 0) {
+            // Only calls a child of a threaded process may make before exec.
+            if (fileLimit > 0) {
+                signal(SIGXFSZ, SIG_IGN);
+                const rlimit limit{static_cast<rlim_t>(fileLimit), static_cast<rlim_t>(fileLimit)};
+                setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return pid;
+    }
+    // Whether dir/FILE comes to say text within 10 s.
+    bool WaitFor(const std::string& file, const std::string& text) {
+        for (int waited = 0; waited < 10000; waited += 50, usleep(50000))
+            if (Says(ReadAll(dir + "/" + file), text)) return true;
+        return false;
+    }
+    // The exit code; -1 when it had to be killed.
+    static int Finish(pid_t pid, int timeoutMs = 30000) {
+        int status = 0;
+        for (int waited = 0; waited < timeoutMs; waited += 20) {
+            if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            usleep(20000);
+        }
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        return -1;
     }
 
     std::string dir;

@@ -13,9 +13,6 @@
 //     done reader's former settings and the record it holds);
 //   - the log holds no secret and is readable by its owner only.
 // TAV_PROPERTY_SEED=N runs one bench again; a failure prints its seed.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -125,42 +122,11 @@ protected:
         CliOnSim::TearDown();
     }
 
-    // The program on the plan, its output to run-N.out/.err; fileLimit > 0:
-    // no file may grow past it (a full disk), as for any program.
+    // The program on the plan, its output to run-N.out/.err; fileLimit > 0: a full disk.
     pid_t Start(long fileLimit = 0) {
-        const int n = ++runs;
-        const std::string out = dir + "/run-" + std::to_string(n) + ".out", err = dir + "/run-" + std::to_string(n) + ".err";
-        const std::string plan = dir + "/plan.csv", port = dir + "/bench", poll = std::to_string(POLL_MS),
-                          timeout = std::to_string(TIMEOUT_MS);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            // Only calls a child of a threaded process may make before exec.
-            dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-            dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-            if (fileLimit > 0) {
-                signal(SIGXFSZ, SIG_IGN);
-                const rlimit limit{static_cast<rlim_t>(fileLimit), static_cast<rlim_t>(fileLimit)};
-                setrlimit(RLIMIT_FSIZE, &limit);
-            }
-            execl(TAV_CLI_EXE, TAV_CLI_EXE, "provision", plan.c_str(), "--port", port.c_str(), "--poll-ms", poll.c_str(),
-                  "--timeout-ms", timeout.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        return pid;
+        return CliOnSim::Start("run-" + std::to_string(++runs), "provision " + dir + "/plan.csv --port " + dir + "/bench --poll-ms " +
+                               std::to_string(POLL_MS) + " --timeout-ms " + std::to_string(TIMEOUT_MS), fileLimit);
     }
-
-    // The exit code; -1 when it had to be killed.
-    static int Finish(pid_t pid, int timeoutMs) {
-        int status = 0;
-        for (int waited = 0; waited < timeoutMs; waited += 20) {
-            if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            usleep(20000);
-        }
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        return -1;
-    }
-
     std::string Output(int run) { return ReadAll(dir + "/run-" + std::to_string(run) + ".out"); }
 
     SimFleet* fleet = nullptr;
@@ -220,7 +186,7 @@ TEST_F(ProvisionProperty, NoRowOnTwoReadersAndTheLogAgreesWithTheBench) {
     ASSERT_EQ(SimFleetCurrent(fleet), bench.visits.size()) << "the bench did not finish in time";
     // The last run reads what the others left, then is stopped.
     const int last = runs;
-    for (int waited = 0; waited < 10000 && !Says(Output(last), "waiting for a reader"); waited += 50) usleep(50000);
+    WaitFor("run-" + std::to_string(last) + ".out", "waiting for a reader");
     ::kill(pid, SIGINT);
     const int lastCode = Finish(pid, 10000);
     const std::vector<SimReader> after = SimFleetReaders(fleet);

@@ -33,8 +33,7 @@ TEST_F(DualAntennaPageTest, DeviceIdListsAndBoxReachTheModeZeroRecord) {
 
     SetText(Item(device, IDC_NAME_OR_ID), L"-1");
     SelectCombo(Item(device, IDC_RS485_BAUD), 2);
-    Click(Item(device, IDC_DUAL_ANTENNA));
-    ASSERT_TRUE(WaitFor([&] { return !Ticked(device, IDC_DUAL_ANTENNA); }, 2000));
+    ASSERT_NO_FATAL_FAILURE(Toggle(IDC_DUAL_ANTENNA));
     EXPECT_EQ(ApplyRecord(device), FactoryRecord(0).At(84, {2, 1, 3, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}).bytes);
 }
 

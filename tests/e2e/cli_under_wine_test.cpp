@@ -1,46 +1,21 @@
 // tavrolin-cli.exe under Wine on the rig's cable: the simulated reader runs
-// here on TAV_SIM_PORT, the program on the paired TAV_APP_PORT.
+// here on TAV_SIM_PORT, the program on the paired TAV_APP_PORT (its
+// provisioning with a lost acknowledgement: batch_window_test.cpp).
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <fstream>
 
 #include "cli/exit_codes.h"
 #include "e2e_fixture.h"
-#include "sim/sim_fleet.h"
 
 namespace {
 
 class CliUnderWine : public ReaderTest {
 protected:
-    // Runs the program (its build path as Wine sees it, "Z:\...") with args,
-    // standard output to a file: the exit code (-1: it could not start), the output in *out.
+    // The program run to its end: the exit code (-1: it could not start), its output in *out.
     static int RunCli(const std::string& args, std::string* out) {
-        std::string exe = std::string("Z:") + TAV_CLI_EXE;
-        for (char& c : exe) c = c == '/' ? '\\' : c;
-        const std::wstring outFile = TempPath(L"tav-cli-e2e.out");
-        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-        HANDLE file = CreateFileW(outFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return -1;
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = file;
-        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        std::wstring commandLine = L"\"" + Widen(exe) + L"\" " + Widen(args);
-        PROCESS_INFORMATION process = {};
-        DWORD code = static_cast<DWORD>(-1);
-        if (CreateProcessW(Widen(exe).c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-            if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 99);
-            GetExitCodeProcess(process.hProcess, &code);
-            CloseHandle(process.hThread);
-            CloseHandle(process.hProcess);
-        }
-        CloseHandle(file);
-        *out = ReadFileText(outFile);
-        return static_cast<int>(code);
+        out->clear();
+        return RunReading(CliLine(Widen(args)), out, 30000);
     }
 };
 
@@ -81,47 +56,6 @@ TEST_F(CliUnderWine, PortsListsThePortsAboveThirtyTwo) {
     }
     const std::string unannounced = EnvOr("TAV_APP_PORT_LIVE", "");
     if (!unannounced.empty()) { EXPECT_EQ(lines.count(unannounced), 0u) << out; }
-}
-
-TEST_F(CliUnderWine, ProvisionWithAnAcknowledgementLostResolvedOnTheSameReader) {
-    // Two readers with silence between them: the rig's cable stays plugged.
-    // The first takes its record but its acknowledgement never comes.
-    std::vector<SimFleetReader> readers(2);
-    for (SimFleetReader& r : readers) {
-        SimInit(&r.reader, DEVICE_TYPE_BASIC);
-        r.hangUp = false;
-    }
-    readers[0].reader.fault = SimFaultPlan{SIM_FAULT_SILENT, 0, 0, 1, true};
-    SimRunnerOptions options;
-    options.port = simPort;
-    std::string error, out;
-    SimFleet* fleet = SimFleetStart(options, readers, &error);
-    ASSERT_NE(fleet, nullptr) << simPort << ": " << error;
-
-    const std::wstring plan = TempPath(L"tav-fleet.csv"), log = TempPath(L"tav-fleet.log.jsonl");
-    DeleteFileW(log.c_str());
-    DeleteFileW(TempPath(L"tav-fleet.log.undo.jsonl").c_str());
-    std::ofstream(Narrow(plan), std::ios::binary) << "ipAddress,deviceName,gateway\r\n10.0.7.21,\xE9\x97\xA8\xE7\xA6\x81-21,10.0.7.1\r\n"
-                                                     "10.0.7.22,\xE9\x97\xA8\xE7\xA6\x81-22,10.0.7.1\r\n";
-    EXPECT_EQ(RunCli("provision \"" + Narrow(plan) + "\" --port " + appPort, &out), EXIT_OK) << out;
-    for (const char* line : {"[1/2] row 2 \xE9\x97\xA8\xE7\xA6\x81-21 10.0.7.21 written and verified (its acknowledgement was "
-                             "lost) - unplug it and connect the next reader",
-                             "[2/2] row 3 \xE9\x97\xA8\xE7\xA6\x81-22 10.0.7.22 written and verified - unplug it",
-                             "summary: 2 of 2 rows done (2 in this run), 0 pending"})
-        EXPECT_NE(out.find(line), std::string::npos) << line << " in:\n" << out;
-    EXPECT_EQ(out.find("10.0.7.22 written and verified - unplug it and"), std::string::npos) << "the last line says to go on";
-    const std::vector<SimReader> after = SimFleetReaders(fleet);
-    SimFleetStop(fleet);
-    EXPECT_EQ(SimGetField(&after[0], "ipAddress"), "10.0.7.21");
-    EXPECT_EQ(SimGetField(&after[1], "ipAddress"), "10.0.7.22");
-    size_t writes = 0;
-    for (const SimReader& r : after)
-        for (const SimReceivedFrame& f : r.received) writes += f.command == CMD_WRITE_CONFIG;
-    EXPECT_EQ(writes, 2u);  // the first reader was not written twice
-    const std::string lines = ReadFileText(log);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 4) << lines;  // the plan, two readers, the summary
-    EXPECT_EQ(lines.find("pass1234"), std::string::npos);
-    EXPECT_NE(ReadFileText(TempPath(L"tav-fleet.log.undo.jsonl")).find("pass1234"), std::string::npos);
 }
 
 }  // namespace

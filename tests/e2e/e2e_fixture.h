@@ -4,6 +4,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
@@ -52,6 +53,13 @@ inline std::wstring TempPath(const wchar_t* name) {
 inline std::string ReadFileText(const std::wstring& path) {
     std::ifstream in(Narrow(path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// tavrolin-cli's command line with args: its build path as Wine sees it ("Z:\...").
+inline std::wstring CliLine(const std::wstring& args) {
+    std::wstring exe = Widen(std::string("Z:") + TAV_CLI_EXE);
+    std::replace(exe.begin(), exe.end(), L'/', L'\\');
+    return L"\"" + exe + L"\" " + args;
 }
 
 inline PageKind PageOfType(int type) {
@@ -185,6 +193,13 @@ protected:
         return WaitFor([&] { return ItemText(p, IDC_PORT_BUTTON) == text; }, timeoutMs);
     }
 
+    // A click on the device page's check box, once the box has flipped and the page handled it.
+    void Toggle(int id) {
+        const bool was = Ticked(device, id);
+        Click(Item(device, id));
+        ASSERT_TRUE(WaitFor([&] { return Ticked(device, id) != was; }, 2000)) << "box " << id;
+        SendTo(app.main, WM_NULL);
+    }
     // The mode list worked as a user does: opened and closed; the combo
     // tells the page while it handles each message, so the page's handler
     // has run on return.
@@ -232,13 +247,6 @@ protected:
         if (frames.empty() || frames.back().raw.size() < FRAME_HEADER_SIZE) return {};
         EXPECT_TRUE(frames.back().command == CMD_WRITE_CONFIG && frames.back().crcOk);
         return std::vector<uint8_t>(frames.back().raw.begin() + FRAME_HEADER_SIZE, frames.back().raw.end());
-    }
-    // An Apply that must be refused: the one message shown; nothing is sent.
-    std::wstring ApplyRefused(HWND p) {
-        const std::wstring answer = Apply(p);
-        EXPECT_EQ(FramesReceived(), 0) << "a refused Apply sent a frame";
-        EXPECT_EQ(FindMessageBox(app), nullptr) << "a second message followed";
-        return answer;
     }
 
     int FramesReceived() { return static_cast<int>(SimRunnerFrames(runner).size()); }

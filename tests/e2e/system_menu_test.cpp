@@ -104,9 +104,7 @@ TEST_F(SystemMenu, LogExportImportAndAbout) {
     ASSERT_TRUE(FileCommand(IDM_EXPORT_SETTINGS, exported, &offered));
     EXPECT_EQ(offered, Widen(SuggestedFileName(DocumentFromStore(ReaderStore()))));
     ASSERT_TRUE(PressPortButton(device, OPEN_PORT_TEXT));
-    std::wstring cli = Widen(std::string("Z:") + TAV_CLI_EXE);
-    for (wchar_t& c : cli) c = c == L'/' ? L'\\' : c;
-    ASSERT_EQ(RunToEnd(L"\"" + cli + L"\" export --port " + Widen(appPort) + L" -o \"" + cliExported + L"\"", 20000), 0);
+    ASSERT_EQ(RunToEnd(CliLine(L"export --port " + Widen(appPort) + L" -o \"" + cliExported + L"\""), 20000), 0);
     EXPECT_EQ(ReadFileText(exported), ReadFileText(cliExported));
     ASSERT_TRUE(PressPortButton(device, CLOSE_PORT_TEXT));
     ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(Item(device, IDC_APPLY)) != FALSE; }, 3000));

@@ -131,7 +131,7 @@ TEST(BatchView, CheckedPlanAndItsTexts) {
     EXPECT_EQ(BatchTextString(RowStateText(Row(2, ROW_TO_DO, PENDING_NONE, 99)), load), "失败：错误 99");
 }
 
-// Which controls work, what a stop or a close does, and the files that follow the plan.
+// Which controls work, what a stop or a close does, and the log that follows the plan.
 TEST(BatchView, ControlsStopsAndFiles) {
     BatchView v;
     BatchInputsChanged(&v, false);
@@ -160,7 +160,6 @@ TEST(BatchView, ControlsStopsAndFiles) {
         {"C:\\bench\\fleet.csv", "", "C:\\bench\\fleet.log.jsonl", ""},
     };
     for (const auto& f : files) EXPECT_EQ(LogPathForPlan(f.oldPlan, f.newPlan, f.log), f.expected) << f.newPlan;
-    EXPECT_EQ(ReportPathForPlan("C:\\bench\\fleet.csv"), "C:\\bench\\fleet-report.csv");
 }
 
 }  // namespace

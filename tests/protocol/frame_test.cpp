@@ -1,4 +1,5 @@
-// Frames as built, and as reply handling judges and stores them.
+// Frames as built, and as reply handling judges and stores them (the
+// stored reply's type, length, version and port: protocol_fuzz.cpp).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -61,15 +62,11 @@ TEST(StoreInfoReply, KeepsAtMost512BytesAndLeavesTheRest) {
     std::memset(&store, 0, sizeof store);
     const Bytes big = Reply(2, CMD_INFO_REPLY, 700, 1);
     StoreInfoReply(&store, big.data(), big.size(), 3);
-    EXPECT_EQ((std::vector<int>{store.portIndex, store.deviceType, store.payloadLength, store.protocolVersion}),
-              (std::vector<int>{3, 1, 700, 2}));
     EXPECT_EQ(0, std::memcmp(store.payload, big.data() + 10, DEVICE_INFO_STORE_SIZE));
 
     // A shorter reply overwrites only its own bytes.
     const Bytes basic = Reply(1, CMD_INFO_REPLY, 101, 52);
     StoreInfoReply(&store, basic.data(), basic.size(), 1);
-    EXPECT_EQ((std::vector<int>{store.deviceType, store.payloadLength, store.protocolVersion}),
-              (std::vector<int>{52, 101, 1}));
     EXPECT_EQ(Bytes(store.payload + 99, store.payload + 103), (Bytes{99, 100, big[10 + 101], big[10 + 102]}));
 }
 

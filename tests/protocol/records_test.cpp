@@ -1,8 +1,7 @@
 // Conversions of the texts read from the controls, and the text fields
-// of a stored record.
+// of a stored record (AtoiRules: protocol_fuzz.cpp, against strtoll).
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cstring>
 #include <string>
 
@@ -17,14 +16,6 @@ std::string Times(const std::string& s, int n) {
     std::string out;
     while (n-- > 0) out += s;
     return out;
-}
-
-TEST(AtoiRules, Table) {
-    const struct { const char* text; int32_t value; } cases[] = {
-        {"12345", 12345}, {"-1", -1}, {"12ab", 12}, {"abc", 0}, {"", 0}, {"\t\n\v\f\r-42", -42},
-        {"  +7", 7}, {"- 5", 0}, {"2147483648", INT32_MAX}, {"-99999999999999999999999", INT32_MIN},
-    };
-    for (const auto& c : cases) EXPECT_EQ(AtoiRules(c.text), c.value) << '"' << c.text << '"';
 }
 
 TEST(CutGbk, NeverSplitsADoubleByteCharacter) {

@@ -39,26 +39,6 @@ TEST(ChoosePageSwitch, EachReplyGetsItsPage) {
     EXPECT_EQ(FindPageForType(4), nullptr);
 }
 
-// Replacing pages one after another gives each type the table's height and
-// top, as if it had been the first identification; every device page is
-// tall enough to be told from PortSelectPage and grows about the centre.
-TEST(PageTable, ReplacementsFollowTheTable) {
-    int top = 0, height = START_HEIGHT;
-    const PageTableEntry* shown = nullptr;
-    for (int32_t type : {52, 1, 3, 2, 52}) {
-        const PageTableEntry* next = FindPageForType(type);
-        ASSERT_NE(next, nullptr) << type;
-        EXPECT_GE(START_HEIGHT + next->heightAdded, DEVICE_PAGE_MIN_HEIGHT) << type;
-        EXPECT_EQ(next->topMovedUp, next->heightAdded / 2) << type;
-        const WindowChange change = ChangeForPage(shown, *next, 96);
-        top -= change.topMovedUp;
-        height += change.heightAdded;
-        EXPECT_EQ(height, START_HEIGHT + next->heightAdded) << type;
-        EXPECT_EQ(top, -next->topMovedUp) << type;
-        shown = next;
-    }
-}
-
 // MulDiv's rounding: half away from zero.
 TEST(DisplayScale, FiguresFollowTheDpi) {
     const struct { int pixels, dpi, scaled; } cases[] = {

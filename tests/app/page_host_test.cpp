@@ -14,17 +14,11 @@ namespace {
 TEST(ChoosePageSwitch, EachReplyGetsItsPage) {
     const struct { const char* name; int restoredHeight; int32_t shownType, deviceType; bool destroyCurrent;
                    PageSwitchStep step; int templateId; int dpi; } cases[] = {
-        {"basic from PortSelect", START_HEIGHT, 0, 52, true, SWITCH_NEW_DEVICE_PAGE, IDD_BASIC_READER, 96},
-        {"wifi from PortSelect", START_HEIGHT, 0, 3, true, SWITCH_NEW_DEVICE_PAGE, IDD_WIFI_READER, 96},
         // The boundary: 300 and more means a device page is shown.
         {"just below a device page", 299, 52, 52, true, SWITCH_NEW_DEVICE_PAGE, IDD_BASIC_READER, 96},
         {"same type on its page", 300, 52, 52, false, SWITCH_REINIT_CURRENT, 0, 96},
-        // Another reader on the same port: its own page replaces the shown one.
-        {"other type on a device page", START_HEIGHT + 298, 52, 1, true, SWITCH_NEW_DEVICE_PAGE, IDD_DUAL_ANTENNA, 96},
-        {"type 0 from PortSelect", START_HEIGHT, 0, 0, true, SWITCH_NEW_PORT_SELECT, 0, 96},
         {"type 0 on a device page", START_HEIGHT + 541, 1, 0, false, SWITCH_NEW_PORT_SELECT, 0, 96},
         // A type without a page never leaves the window empty.
-        {"unknown from PortSelect", START_HEIGHT, 0, 7, true, SWITCH_NEW_PORT_SELECT, 0, 96},
         {"unknown on a device page", START_HEIGHT + 402, 2, 255, false, SWITCH_NOTHING, 0, 96},
         // Scaled, the boundary means the same page: 450 at 144 DPI.
         {"scaled PortSelect", 449, 0, 52, true, SWITCH_NEW_DEVICE_PAGE, IDD_BASIC_READER, 144},
@@ -37,26 +31,6 @@ TEST(ChoosePageSwitch, EachReplyGetsItsPage) {
         EXPECT_EQ(s.entry ? s.entry->templateId : 0, c.templateId) << c.name;
     }
     EXPECT_EQ(FindPageForType(4), nullptr);
-}
-
-// Replacing pages one after another gives each type the table's height and
-// top, as if it had been the first identification; every device page is
-// tall enough to be told from PortSelectPage and grows about the centre.
-TEST(PageTable, ReplacementsFollowTheTable) {
-    int top = 0, height = START_HEIGHT;
-    const PageTableEntry* shown = nullptr;
-    for (int32_t type : {52, 1, 3, 2, 52}) {
-        const PageTableEntry* next = FindPageForType(type);
-        ASSERT_NE(next, nullptr) << type;
-        EXPECT_GE(START_HEIGHT + next->heightAdded, DEVICE_PAGE_MIN_HEIGHT) << type;
-        EXPECT_EQ(next->topMovedUp, next->heightAdded / 2) << type;
-        const WindowChange change = ChangeForPage(shown, *next, 96);
-        top -= change.topMovedUp;
-        height += change.heightAdded;
-        EXPECT_EQ(height, START_HEIGHT + next->heightAdded) << type;
-        EXPECT_EQ(top, -next->topMovedUp) << type;
-        shown = next;
-    }
 }
 
 // MulDiv's rounding: half away from zero.

@@ -6,7 +6,6 @@
 
 #include "document/fields.h"
 #include "document/reader_record.h"
-#include "document/text_codec.h"
 #include "tests/forms/form_helpers.h"
 
 namespace {
@@ -56,50 +55,6 @@ TEST(Document, SettingsAreCheckedLikeDocumentFields) {
         EXPECT_FALSE(ParseSetting(c.assignment, &overlay, &error) && CheckFieldsForType(overlay, c.fileType, &error))
             << c.assignment;
         EXPECT_EQ(error.exitCode, c.exitCode) << c.assignment;
-    }
-}
-
-// A page applied unchanged writes back what the reader sent (catches
-// fields read and written at mismatched offsets). An exported document
-// applied unchanged writes the same and verifies against the reader it came
-// from; the window program's export of the unchanged page is export's.
-TEST(Document, UnchangedPageAndDocumentWriteBackTheStoredSettings) {
-    for (int type : {DEVICE_TYPE_BASIC, DEVICE_TYPE_DUAL_ANTENNA, DEVICE_TYPE_SINGLE_ANTENNA, DEVICE_TYPE_WIFI}) {
-        for (uint8_t mode : {0, 1}) {
-            SCOPED_TRACE("type " + std::to_string(type) + " mode " + std::to_string(mode));
-            DeviceInfoStore store = StoreFor(type);
-            store.payload[DI_CONNECT_MODE] = mode;
-            store.payload[DI_DUAL_ANTENNA_MODE] = 1;
-            const PageView v = ViewForPage(type, store);
-            EXPECT_EQ(v.firmwareVersion, "V2.1.7");
-            const PageForm shown{v.connectModeSelection, Addr(v.platformIp), v.platformPortText,
-                                 v.showPlatformControls ? v.deviceName : v.deviceIdAtInit, v.devicePassword, v.dhcp,
-                                 Addr(v.ipAddress), Addr(v.subnetMask), Addr(v.gateway),
-                                 {v.baudSelection[0], v.baudSelection[1], v.baudSelection[2]}, v.dualAntenna,
-                                 v.wifiSsid, v.wifiPassword};
-            const ApplyResult page = RunApplyChain(type, shown);
-            ASSERT_TRUE(page.ok) << page.message;
-            // From deviceName on every field sits 17 bytes earlier; mode 0
-            // writes fixed credentials and no platform, the pages their own
-            // DHCP byte; the basic page has no mode and writes mode 1.
-            Bytes expected(store.payload + 17, store.payload + 17 + page.record.size());
-            expected[0] = type == DEVICE_TYPE_BASIC ? 1 : mode;
-            if (expected[0] == 0) std::copy_n(page.record.begin() + 1, 70, expected.begin() + 1);
-            expected[71] = page.record[71];
-            if (type != DEVICE_TYPE_DUAL_ANTENNA) expected[84] = 0;
-            if (type == DEVICE_TYPE_SINGLE_ANTENNA || type == DEVICE_TYPE_BASIC) expected[85] = expected[88] = 0;
-            if (type == DEVICE_TYPE_BASIC) expected[86] = 0;
-            if (expected[0] == 1) WriteU32BE(&expected[type == DEVICE_TYPE_WIFI ? 153 : 89], 0);
-            EXPECT_EQ(page.record, expected);
-
-            Overlay overlay;
-            InputError error;
-            ASSERT_TRUE(ParseDocument(DocumentFromStore(store).dump(), "export", &overlay, &error)) << error.message;
-            const ApplyResult fromDocument = RunApplyChain(type, FormWithOverlay(type, v, overlay));
-            EXPECT_EQ(fromDocument.record, page.record) << fromDocument.message;
-            EXPECT_TRUE(VerifyWritten(type, fromDocument.record, store).empty());
-            EXPECT_EQ(DocumentFromRecord(store, fromDocument.record), DocumentFromStore(store));
-        }
     }
 }
 
@@ -237,13 +192,6 @@ TEST(Document, SecretsAreMarkedNotShown) {
     EXPECT_EQ(VerifyWritten(3, written.record, wifi),
               std::vector<std::string>{"wifiPassword: the reader reports another value than written (not shown)"});
     EXPECT_TRUE(VerifyWritten(3, back, wifi, false).empty());  // the masked copy compares the rest
-}
-
-TEST(DocumentText, GbkConversionRefusesWhatItCannotCarry) {
-    std::string gbk, utf8;
-    EXPECT_FALSE(Utf8ToGbk("\xC3", &gbk));              // broken UTF-8
-    EXPECT_FALSE(GbkToUtf8("\xB0", &utf8));             // lead byte without its trail
-    EXPECT_EQ(GbkForDisplay("\xFF\x01"), "hex:FF01");
 }
 
 }  // namespace

@@ -3,8 +3,6 @@
 // provisioning with a lost acknowledgement: batch_window_test.cpp).
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
-
 #include "cli/exit_codes.h"
 #include "e2e_fixture.h"
 
@@ -38,24 +36,6 @@ TEST_F(CliUnderWine, ExportApplyIdentifyOnTheRigsCable) {
     ASSERT_FALSE(json.is_discarded()) << out;
     EXPECT_EQ(json["fields"]["deviceName"], "门禁A");
     EXPECT_EQ(json["fields"]["ipAddress"], "10.0.0.5");
-}
-
-// Every port present is listed, above COM32 too; a port whose link exists
-// but that no driver announced is not.
-TEST_F(CliUnderWine, PortsListsThePortsAboveThirtyTwo) {
-    std::string out;
-    ASSERT_EQ(RunCli("ports", &out), EXIT_OK);
-    std::set<std::string> lines;
-    for (size_t at = 0, end; at < out.size(); at = end + 1) {
-        end = std::min(out.find('\n', at), out.size());
-        lines.insert(out.substr(at, end - at - (end > at && out[end - 1] == '\r' ? 1 : 0)));
-    }
-    for (const char* name : {"TAV_APP_PORT", "TAV_APP_PORT_HIGH"}) {
-        const std::string port = EnvOr(name, "");
-        if (!port.empty()) { EXPECT_EQ(lines.count(port), 1u) << port << " not in:\n" << out; }
-    }
-    const std::string unannounced = EnvOr("TAV_APP_PORT_LIVE", "");
-    if (!unannounced.empty()) { EXPECT_EQ(lines.count(unannounced), 0u) << out; }
 }
 
 }  // namespace

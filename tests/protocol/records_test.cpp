@@ -1,5 +1,5 @@
 // Conversions of the texts read from the controls, and the text fields
-// of a stored record (AtoiRules: protocol_fuzz.cpp, against strtoll).
+// of a stored record (AtoiRules and CutGbk: protocol_fuzz.cpp).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -16,16 +16,6 @@ std::string Times(const std::string& s, int n) {
     std::string out;
     while (n-- > 0) out += s;
     return out;
-}
-
-TEST(CutGbk, NeverSplitsADoubleByteCharacter) {
-    const std::string fifteen = Times(kZhong, 15);  // 30 bytes
-    const struct { std::string text; size_t limit, kept; } cases[] = {
-        {std::string(40, 'a'), 29, 29}, {fifteen, 29, 28}, {fifteen, 31, 30}, {"a" + fifteen, 29, 29},
-        {"ab" + fifteen, 31, 30}, {"abc" + fifteen, 31, 31}, {"short", 29, 5}, {"a" + kZhong + "b", 2, 1},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(CutGbk(c.text, c.limit), c.text.substr(0, c.kept)) << c.text.size() << "/" << c.limit;
 }
 
 TEST(CopyTextField, TerminatesFillsWithNulAndStaysInside) {

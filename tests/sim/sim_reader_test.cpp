@@ -1,12 +1,11 @@
 // The simulated reader driven without any I/O: bytes in, timed actions
-// out; its factory records, written records and each fault mode.
+// out; its reassembly, its fields and each fault mode.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "protocol/bytes.h"
 #include "protocol/frame.h"
 #include "protocol/reply.h"
 #include "sim/sim_reader.h"
@@ -18,16 +17,6 @@ const Bytes kQuery = BuildQueryInfoFrame();
 
 std::vector<SimAction> Feed(SimReader* sim, const Bytes& bytes, int64_t now = 0) {
     return SimFeed(sim, bytes.data(), bytes.size(), now);
-}
-
-// The factory record of a type, written out byte by byte.
-Bytes FactoryRecord(uint8_t type) {
-    Record r(type == 3 ? 174 : 110);
-    r.Text(0, "V2.1.8").At(16, {type, 1}).Text(18, "reader01").Text(50, "pass1234");
-    r.At(82, {192, 168, 1, 10, 0x01, 0xF6, 0, 192, 168, 1, 100, 255, 255, 255, 0, 192, 168, 1, 1, 4, 4, 4, 0, 0});
-    if (type == 3) r.Text(106, "FactoryAP").Text(138, "wifipass123");
-    WriteU32BE(&r.bytes[type == 3 ? 170 : 106], 1001);
-    return r.bytes;
 }
 
 // A written record with a different value in every byte.
@@ -51,27 +40,6 @@ Bytes OnlyReply(const char* fault, int type = 52) {
     const auto actions = Feed(&sim, kQuery);
     EXPECT_EQ(actions.size(), 1u) << fault;
     return actions.empty() ? Bytes() : actions[0].bytes;
-}
-
-TEST(SimReader, AnswersTheQueryAndAppliesAWrittenRecord) {
-    for (int type : {1, 2, 3, 52}) {
-        SCOPED_TRACE(type);
-        SimReader sim = Reader(type);
-        Bytes expected = FactoryRecord(static_cast<uint8_t>(type));
-        auto actions = Feed(&sim, kQuery);
-        ASSERT_EQ(actions.size(), 1u);
-        EXPECT_EQ(actions[0].bytes, BuildFrame(2, CMD_INFO_REPLY, expected.data(), expected.size()));
-
-        const Bytes record = WrittenRecord(type == 3);
-        actions = Feed(&sim, BuildWriteConfigFrame(record.data(), record.size()));
-        ASSERT_EQ(actions.size(), 1u);
-        EXPECT_EQ(actions[0].bytes, BuildFrame(2, CMD_CONFIG_ACK, nullptr, 0));
-        // Firmware and type stay; everything else sits 17 bytes later than in the record.
-        std::copy(record.begin(), record.end(), expected.begin() + 17);
-        actions = Feed(&sim, kQuery);
-        ASSERT_EQ(actions.size(), 1u);
-        EXPECT_EQ(Bytes(actions[0].bytes.begin() + 10, actions[0].bytes.end()), expected);
-    }
 }
 
 TEST(SimReader, ReassemblesAnyChunkingGivesUpStalledFramesAndAnswersOnlyGoodOnes) {

@@ -56,12 +56,14 @@ BatchWindow g_batch;
 int Scaled(int pixels) { return ScaleToDpi(pixels, g_batch.dpi); }
 HWND Item(int id) { return GetDlgItem(g_batch.window, id); }
 
-std::string ItemUtf8(int id) {
+std::wstring ItemText(int id) {
     HWND item = Item(id);
     std::wstring text(static_cast<size_t>(GetWindowTextLengthW(item)) + 1, L'\0');
     text.resize(static_cast<size_t>(GetWindowTextW(item, &text[0], static_cast<int>(text.size()))));
-    return WideToUtf8(text);
+    return text;
 }
+
+std::string ItemUtf8(int id) { return WideToUtf8(ItemText(id)); }
 
 std::wstring Words(const BatchText& text) {
     return Utf8ToWide(BatchTextString(text, [](int id) { return WideToUtf8(ResourceText(static_cast<UINT>(id))); }).c_str());
@@ -168,9 +170,7 @@ void Layout() {
 }
 
 void SetTextIfOther(int id, const std::wstring& text) {
-    std::wstring now(static_cast<size_t>(GetWindowTextLengthW(Item(id))) + 1, L'\0');
-    now.resize(static_cast<size_t>(GetWindowTextW(Item(id), &now[0], static_cast<int>(now.size()))));
-    if (now != text) SetWindowTextW(Item(id), text.c_str());
+    if (ItemText(id) != text) SetWindowTextW(Item(id), text.c_str());
 }
 
 void ShowNotes() {
@@ -249,9 +249,7 @@ void OnInputEdited() {
 }
 
 void Browse(int edit, FileDialogKind kind, UINT filter, const wchar_t* extension) {
-    std::wstring current(static_cast<size_t>(GetWindowTextLengthW(Item(edit))) + 1, L'\0');
-    current.resize(static_cast<size_t>(GetWindowTextW(Item(edit), &current[0], static_cast<int>(current.size()))));
-    const std::wstring path = AskForFile(g_batch.window, kind, current, filter, extension);
+    const std::wstring path = AskForFile(g_batch.window, kind, ItemText(edit), filter, extension);
     if (!path.empty()) SetWindowTextW(Item(edit), path.c_str());
     OnInputEdited();
 }

@@ -275,18 +275,13 @@ void ReleasePage() {
     g_batch.pageHeld = nullptr;
 }
 
-void Check() {
-    if (!BatchEnabled(g_batch.view, !g_batch.plan.empty()).check || g_batch.job != nullptr) return;
-    BatchBegin(&g_batch.view, false);
-    g_batch.job = StartBatchCheck(g_batch.window, Setup());
-    Show();
-}
-
-void Start() {
-    if (!BatchEnabled(g_batch.view, !g_batch.plan.empty()).start || g_batch.job != nullptr) return;
-    HoldPage();
-    BatchBegin(&g_batch.view, true);
-    g_batch.job = StartBatchRun(g_batch.window, Setup());
+// 检查, or 开始 (run) with the page kept off the port.
+void Begin(bool run) {
+    const BatchControls on = BatchEnabled(g_batch.view, !g_batch.plan.empty());
+    if (!(run ? on.start : on.check) || g_batch.job != nullptr) return;
+    if (run) HoldPage();
+    BatchBegin(&g_batch.view, run);
+    g_batch.job = (run ? StartBatchRun : StartBatchCheck)(g_batch.window, Setup());
     Show();
 }
 
@@ -358,9 +353,9 @@ void OnCommand(int id, int code) {
     case IDC_BATCH_PLAN_BROWSE: Browse(IDC_BATCH_PLAN, FILE_TO_READ, IDS_BATCH_PLAN_FILTER, L"csv"); break;
     case IDC_BATCH_BASE_BROWSE: Browse(IDC_BATCH_BASE, FILE_TO_READ, IDS_SETTINGS_FILTER, L"json"); break;
     case IDC_BATCH_LOG_BROWSE: Browse(IDC_BATCH_LOG, FILE_TO_EXTEND, IDS_BATCH_LOG_FILTER, L"jsonl"); break;
-    case IDC_BATCH_CHECK: Check(); break;
+    case IDC_BATCH_CHECK: Begin(false); break;
     case IDOK:  // Enter
-    case IDC_BATCH_START: Start(); break;
+    case IDC_BATCH_START: Begin(true); break;
     case IDC_BATCH_STOP: Stop(); break;
     case IDCANCEL: OnEscape(); break;  // Esc
     case IDC_BATCH_EXPORT: ExportReport(); break;

@@ -31,13 +31,11 @@ private:
     HWND window;
 };
 
-// Keeps whether the check found rows that name their ports.
-class PortModeObserver : public ProvisionObserver {
+// The check's verdict as the window's view takes it (its portMode: the rows name their ports).
+class CheckObserver : public ProvisionObserver {
 public:
-    void OnEvent(const ProvisionEvent& event) override {
-        for (const RowView& r : event.rows) portMode = portMode || !r.port.empty();
-    }
-    bool portMode = false;
+    void OnEvent(const ProvisionEvent& event) override { BatchEvent(&view, event); }
+    BatchView view;
 };
 
 // The work on the job's thread; its result and an error text posted at its end.
@@ -68,12 +66,12 @@ BatchJob* StartBatchRun(HWND window, const ProvisionSetup& setup) {
     return Start(window, [window, setup](BatchJob& job, std::wstring*) {
         ProvisionSetup run = setup;
         run.port.clear();
-        PortModeObserver plan;
+        CheckObserver plan;
         const bool clean = CheckProvisionPlan(run, plan) == 0;
         if (job.stop) return BATCH_NOT_STARTED;
         // A plan with problems goes to the engine too: it lists them, logs its verdict and starts nothing.
-        if (!plan.portMode) run.port = setup.port;
-        if (clean && !plan.portMode && run.port.empty()) return BATCH_NEEDS_PORT;
+        if (!plan.view.portMode) run.port = setup.port;
+        if (clean && !plan.view.portMode && run.port.empty()) return BATCH_NEEDS_PORT;
         PostingObserver observer(window);
         return RunProvisionEngine(run, observer, job.stop);
     });

@@ -7,7 +7,6 @@
 #include "app/file_io.h"
 #include "app/wintext.h"
 #include "cli/audit_log.h"
-#include "cli/held_file.h"
 #include "cli/report.h"
 #include "forms/batch_view.h"
 
@@ -79,10 +78,10 @@ BatchJob* StartBatchRun(HWND window, const ProvisionSetup& setup) {
 
 BatchJob* StartReportExport(HWND window, const std::string& logPath, const std::wstring& csvPath) {
     return Start(window, [logPath, csvPath](BatchJob&, std::wstring* error) {
-        std::string text, why;
+        std::string why;
         AuditLog log;
-        if (!ReadWholeFile(logPath, &text) || !ParseAuditLog(text, logPath, &log, &why)) {
-            *error = Utf8ToWide((why.empty() ? "cannot read " + logPath : why).c_str());
+        if (!ReadAuditLogFile(logPath, &log, &why)) {
+            *error = Utf8ToWide(why.c_str());
             return 1;
         }
         if (WriteReplacing(csvPath, ReportCsv(BuildReport(log)))) return 0;

@@ -732,6 +732,13 @@ std::string DefaultLogPath(const std::string& planFile) {
     return stem + ".log.jsonl";
 }
 
+bool ReadAuditLogFile(const std::string& path, AuditLog* out, std::string* error) {
+    std::string text;
+    if (ReadWholeFile(path, &text)) return ParseAuditLog(text, path, out, error);
+    *error = "cannot read " + path;
+    return false;
+}
+
 int CheckProvisionPlan(const ProvisionSetup& setup, ProvisionObserver& observer) {
     const std::atomic<bool> never{false};
     Engine e(setup, observer, never);
@@ -850,13 +857,8 @@ int RunProvisionEngine(const ProvisionSetup& setup, ProvisionObserver& observer,
 
 bool UndoFromLog(const std::string& logPath, int row, Json* before, std::vector<uint8_t>* record, bool* recordMasked,
                  std::string* error) {
-    std::string text;
     AuditLog log, undo;
-    if (!ReadWholeFile(logPath, &text)) {
-        *error = "cannot read " + logPath;
-        return false;
-    }
-    if (!ParseAuditLog(text, logPath, &log, error)) return false;
+    if (!ReadAuditLogFile(logPath, &log, error)) return false;
     const AuditRecord* done = nullptr;
     for (const AuditRecord& r : log.records)
         if (r.event.empty() && r.row == row && r.result == "ok") done = &r;
@@ -869,7 +871,7 @@ bool UndoFromLog(const std::string& logPath, int row, Json* before, std::vector<
     *recordMasked = done->recordMasked;
     if (done->attempt.empty() && !done->recordMasked) return true;  // a log of an earlier version holds it all
     const std::string undoPath = UndoPathForLog(logPath);
-    if (ReadWholeFile(undoPath, &text) && ParseAuditLog(text, undoPath, &undo, error)) {
+    if (ReadAuditLogFile(undoPath, &undo, error)) {
         for (const AuditRecord& r : undo.records) {
             if (r.attempt.empty() || r.attempt != done->attempt) continue;
             *before = r.before;

@@ -43,6 +43,9 @@ struct ProvisionSetup {
 
 // The log's default name: the plan's name without ".csv", then ".log.jsonl".
 std::string DefaultLogPath(const std::string& planFile);
+// A log (or undo file) read whole and parsed; false with "cannot read PATH" or the parse's reason.
+struct AuditLog;
+bool ReadAuditLogFile(const std::string& path, AuditLog* out, std::string* error);
 
 enum RowState { ROW_TO_DO, ROW_DONE, ROW_PENDING };
 

@@ -322,8 +322,7 @@ void ExportReport() {
                                          IDS_BATCH_REPORT_FILTER, L"csv");
     if (path.empty() || g_batch.job != nullptr) return;
     g_batch.jobIsExport = true;
-    const std::string log = g_batch.log.empty() ? DefaultLogPath(g_batch.plan) : g_batch.log;
-    g_batch.job = StartReportExport(g_batch.window, log, path);
+    g_batch.job = StartReportExport(g_batch.window, LogPathFor(g_batch.plan, g_batch.log), path);
     Show();
 }
 

@@ -269,7 +269,7 @@ private:
                 "with the rows not done.");
     }
 
-    std::string LogName() const { return options.logFile.empty() ? DefaultLogPath(options.planFile) : options.logFile; }
+    std::string LogName() const { return LogPathFor(options.planFile, options.logFile); }
 
     const ProvisionOptions& options;
     std::mutex lock;  // the engine's thread and the watcher write lines

@@ -51,7 +51,8 @@ DeviceInfoStore NeutralStore(int deviceType) {
 }
 
 struct Engine {
-    Engine(const ProvisionSetup& s, ProvisionObserver& o, const std::atomic<bool>& st) : setup(s), observer(o), stop(st) {}
+    Engine(const ProvisionSetup& s, ProvisionObserver& o, const std::atomic<bool>& st)
+        : setup(s), observer(o), stop(st), logPath(LogPathFor(s.planFile, s.logFile)), undoPath(UndoPathForLog(logPath)) {}
     const ProvisionSetup& setup;
     ProvisionObserver& observer;
     const std::atomic<bool>& stop;
@@ -732,6 +733,10 @@ std::string DefaultLogPath(const std::string& planFile) {
     return stem + ".log.jsonl";
 }
 
+std::string LogPathFor(const std::string& planFile, const std::string& logFile) {
+    return logFile.empty() ? DefaultLogPath(planFile) : logFile;
+}
+
 bool ReadAuditLogFile(const std::string& path, AuditLog* out, std::string* error) {
     std::string text;
     if (ReadWholeFile(path, &text)) return ParseAuditLog(text, path, out, error);
@@ -742,8 +747,6 @@ bool ReadAuditLogFile(const std::string& path, AuditLog* out, std::string* error
 int CheckProvisionPlan(const ProvisionSetup& setup, ProvisionObserver& observer) {
     const std::atomic<bool> never{false};
     Engine e(setup, observer, never);
-    e.logPath = setup.logFile.empty() ? DefaultLogPath(setup.planFile) : setup.logFile;
-    e.undoPath = UndoPathForLog(e.logPath);
     ProvisionEvent ev;
     const int code = CheckAll(e, &ev, false);
     ev.done = ev.pendingRows = 0;
@@ -755,8 +758,6 @@ int CheckProvisionPlan(const ProvisionSetup& setup, ProvisionObserver& observer)
 
 int RunProvisionEngine(const ProvisionSetup& setup, ProvisionObserver& observer, const std::atomic<bool>& stop) {
     Engine e(setup, observer, stop);
-    e.logPath = setup.logFile.empty() ? DefaultLogPath(setup.planFile) : setup.logFile;
-    e.undoPath = UndoPathForLog(e.logPath);
     e.runId = RunId();
 
     // The plan alone first: nothing is opened or held for a plan that cannot run.

@@ -7,7 +7,6 @@
 #include "app/file_io.h"
 #include "app/wintext.h"
 #include "cli/audit_log.h"
-#include "cli/held_file.h"
 #include "cli/report.h"
 #include "forms/batch_view.h"
 
@@ -31,13 +30,11 @@ private:
     HWND window;
 };
 
-// Keeps whether the check found rows that name their ports.
-class PortModeObserver : public ProvisionObserver {
+// The check's verdict as the window's view takes it (its portMode: the rows name their ports).
+class CheckObserver : public ProvisionObserver {
 public:
-    void OnEvent(const ProvisionEvent& event) override {
-        for (const RowView& r : event.rows) portMode = portMode || !r.port.empty();
-    }
-    bool portMode = false;
+    void OnEvent(const ProvisionEvent& event) override { BatchEvent(&view, event); }
+    BatchView view;
 };
 
 // The work on the job's thread; its result and an error text posted at its end.
@@ -68,12 +65,12 @@ BatchJob* StartBatchRun(HWND window, const ProvisionSetup& setup) {
     return Start(window, [window, setup](BatchJob& job, std::wstring*) {
         ProvisionSetup run = setup;
         run.port.clear();
-        PortModeObserver plan;
+        CheckObserver plan;
         const bool clean = CheckProvisionPlan(run, plan) == 0;
         if (job.stop) return BATCH_NOT_STARTED;
         // A plan with problems goes to the engine too: it lists them, logs its verdict and starts nothing.
-        if (!plan.portMode) run.port = setup.port;
-        if (clean && !plan.portMode && run.port.empty()) return BATCH_NEEDS_PORT;
+        if (!plan.view.portMode) run.port = setup.port;
+        if (clean && !plan.view.portMode && run.port.empty()) return BATCH_NEEDS_PORT;
         PostingObserver observer(window);
         return RunProvisionEngine(run, observer, job.stop);
     });
@@ -81,10 +78,10 @@ BatchJob* StartBatchRun(HWND window, const ProvisionSetup& setup) {
 
 BatchJob* StartReportExport(HWND window, const std::string& logPath, const std::wstring& csvPath) {
     return Start(window, [logPath, csvPath](BatchJob&, std::wstring* error) {
-        std::string text, why;
+        std::string why;
         AuditLog log;
-        if (!ReadWholeFile(logPath, &text) || !ParseAuditLog(text, logPath, &log, &why)) {
-            *error = Utf8ToWide((why.empty() ? "cannot read " + logPath : why).c_str());
+        if (!ReadAuditLogFile(logPath, &log, &why)) {
+            *error = Utf8ToWide(why.c_str());
             return 1;
         }
         if (WriteReplacing(csvPath, ReportCsv(BuildReport(log)))) return 0;

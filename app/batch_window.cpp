@@ -56,12 +56,14 @@ BatchWindow g_batch;
 int Scaled(int pixels) { return ScaleToDpi(pixels, g_batch.dpi); }
 HWND Item(int id) { return GetDlgItem(g_batch.window, id); }
 
-std::string ItemUtf8(int id) {
+std::wstring ItemText(int id) {
     HWND item = Item(id);
     std::wstring text(static_cast<size_t>(GetWindowTextLengthW(item)) + 1, L'\0');
     text.resize(static_cast<size_t>(GetWindowTextW(item, &text[0], static_cast<int>(text.size()))));
-    return WideToUtf8(text);
+    return text;
 }
+
+std::string ItemUtf8(int id) { return WideToUtf8(ItemText(id)); }
 
 std::wstring Words(const BatchText& text) {
     return Utf8ToWide(BatchTextString(text, [](int id) { return WideToUtf8(ResourceText(static_cast<UINT>(id))); }).c_str());
@@ -168,9 +170,7 @@ void Layout() {
 }
 
 void SetTextIfOther(int id, const std::wstring& text) {
-    std::wstring now(static_cast<size_t>(GetWindowTextLengthW(Item(id))) + 1, L'\0');
-    now.resize(static_cast<size_t>(GetWindowTextW(Item(id), &now[0], static_cast<int>(now.size()))));
-    if (now != text) SetWindowTextW(Item(id), text.c_str());
+    if (ItemText(id) != text) SetWindowTextW(Item(id), text.c_str());
 }
 
 void ShowNotes() {
@@ -249,9 +249,7 @@ void OnInputEdited() {
 }
 
 void Browse(int edit, FileDialogKind kind, UINT filter, const wchar_t* extension) {
-    std::wstring current(static_cast<size_t>(GetWindowTextLengthW(Item(edit))) + 1, L'\0');
-    current.resize(static_cast<size_t>(GetWindowTextW(Item(edit), &current[0], static_cast<int>(current.size()))));
-    const std::wstring path = AskForFile(g_batch.window, kind, current, filter, extension);
+    const std::wstring path = AskForFile(g_batch.window, kind, ItemText(edit), filter, extension);
     if (!path.empty()) SetWindowTextW(Item(edit), path.c_str());
     OnInputEdited();
 }
@@ -277,18 +275,13 @@ void ReleasePage() {
     g_batch.pageHeld = nullptr;
 }
 
-void Check() {
-    if (!BatchEnabled(g_batch.view, !g_batch.plan.empty()).check || g_batch.job != nullptr) return;
-    BatchBegin(&g_batch.view, false);
-    g_batch.job = StartBatchCheck(g_batch.window, Setup());
-    Show();
-}
-
-void Start() {
-    if (!BatchEnabled(g_batch.view, !g_batch.plan.empty()).start || g_batch.job != nullptr) return;
-    HoldPage();
-    BatchBegin(&g_batch.view, true);
-    g_batch.job = StartBatchRun(g_batch.window, Setup());
+// 检查, or 开始 (run) with the page kept off the port.
+void Begin(bool run) {
+    const BatchControls on = BatchEnabled(g_batch.view, !g_batch.plan.empty());
+    if (!(run ? on.start : on.check) || g_batch.job != nullptr) return;
+    if (run) HoldPage();
+    BatchBegin(&g_batch.view, run);
+    g_batch.job = (run ? StartBatchRun : StartBatchCheck)(g_batch.window, Setup());
     Show();
 }
 
@@ -329,8 +322,7 @@ void ExportReport() {
                                          IDS_BATCH_REPORT_FILTER, L"csv");
     if (path.empty() || g_batch.job != nullptr) return;
     g_batch.jobIsExport = true;
-    const std::string log = g_batch.log.empty() ? DefaultLogPath(g_batch.plan) : g_batch.log;
-    g_batch.job = StartReportExport(g_batch.window, log, path);
+    g_batch.job = StartReportExport(g_batch.window, LogPathFor(g_batch.plan, g_batch.log), path);
     Show();
 }
 
@@ -360,9 +352,9 @@ void OnCommand(int id, int code) {
     case IDC_BATCH_PLAN_BROWSE: Browse(IDC_BATCH_PLAN, FILE_TO_READ, IDS_BATCH_PLAN_FILTER, L"csv"); break;
     case IDC_BATCH_BASE_BROWSE: Browse(IDC_BATCH_BASE, FILE_TO_READ, IDS_SETTINGS_FILTER, L"json"); break;
     case IDC_BATCH_LOG_BROWSE: Browse(IDC_BATCH_LOG, FILE_TO_EXTEND, IDS_BATCH_LOG_FILTER, L"jsonl"); break;
-    case IDC_BATCH_CHECK: Check(); break;
+    case IDC_BATCH_CHECK: Begin(false); break;
     case IDOK:  // Enter
-    case IDC_BATCH_START: Start(); break;
+    case IDC_BATCH_START: Begin(true); break;
     case IDC_BATCH_STOP: Stop(); break;
     case IDCANCEL: OnEscape(); break;  // Esc
     case IDC_BATCH_EXPORT: ExportReport(); break;

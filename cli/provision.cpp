@@ -15,7 +15,6 @@
 #include "cli/audit_log.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
-#include "cli/held_file.h"
 #include "cli/provision_engine.h"
 #include "cli/report.h"
 #include "cli/session.h"
@@ -270,7 +269,7 @@ private:
                 "with the rows not done.");
     }
 
-    std::string LogName() const { return options.logFile.empty() ? DefaultLogPath(options.planFile) : options.logFile; }
+    std::string LogName() const { return LogPathFor(options.planFile, options.logFile); }
 
     const ProvisionOptions& options;
     std::mutex lock;  // the engine's thread and the watcher write lines
@@ -313,13 +312,9 @@ int RunProvision(const ProvisionOptions& options) {
 }
 
 int RunReport(const std::string& logFile, const std::string& csvFile, bool json) {
-    std::string text, error;
+    std::string error;
     AuditLog log;
-    if (!ReadWholeFile(logFile, &text)) {
-        CliWrite(stderr, "tavrolin-cli: cannot read " + logFile + "\n");
-        return EXIT_USAGE;
-    }
-    if (!ParseAuditLog(text, logFile, &log, &error)) {
+    if (!ReadAuditLogFile(logFile, &log, &error)) {
         CliWrite(stderr, "tavrolin-cli: " + error + "\n");
         return EXIT_USAGE;
     }

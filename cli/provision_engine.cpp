@@ -51,7 +51,8 @@ DeviceInfoStore NeutralStore(int deviceType) {
 }
 
 struct Engine {
-    Engine(const ProvisionSetup& s, ProvisionObserver& o, const std::atomic<bool>& st) : setup(s), observer(o), stop(st) {}
+    Engine(const ProvisionSetup& s, ProvisionObserver& o, const std::atomic<bool>& st)
+        : setup(s), observer(o), stop(st), logPath(LogPathFor(s.planFile, s.logFile)), undoPath(UndoPathForLog(logPath)) {}
     const ProvisionSetup& setup;
     ProvisionObserver& observer;
     const std::atomic<bool>& stop;
@@ -732,11 +733,20 @@ std::string DefaultLogPath(const std::string& planFile) {
     return stem + ".log.jsonl";
 }
 
+std::string LogPathFor(const std::string& planFile, const std::string& logFile) {
+    return logFile.empty() ? DefaultLogPath(planFile) : logFile;
+}
+
+bool ReadAuditLogFile(const std::string& path, AuditLog* out, std::string* error) {
+    std::string text;
+    if (ReadWholeFile(path, &text)) return ParseAuditLog(text, path, out, error);
+    *error = "cannot read " + path;
+    return false;
+}
+
 int CheckProvisionPlan(const ProvisionSetup& setup, ProvisionObserver& observer) {
     const std::atomic<bool> never{false};
     Engine e(setup, observer, never);
-    e.logPath = setup.logFile.empty() ? DefaultLogPath(setup.planFile) : setup.logFile;
-    e.undoPath = UndoPathForLog(e.logPath);
     ProvisionEvent ev;
     const int code = CheckAll(e, &ev, false);
     ev.done = ev.pendingRows = 0;
@@ -748,8 +758,6 @@ int CheckProvisionPlan(const ProvisionSetup& setup, ProvisionObserver& observer)
 
 int RunProvisionEngine(const ProvisionSetup& setup, ProvisionObserver& observer, const std::atomic<bool>& stop) {
     Engine e(setup, observer, stop);
-    e.logPath = setup.logFile.empty() ? DefaultLogPath(setup.planFile) : setup.logFile;
-    e.undoPath = UndoPathForLog(e.logPath);
     e.runId = RunId();
 
     // The plan alone first: nothing is opened or held for a plan that cannot run.
@@ -850,13 +858,8 @@ int RunProvisionEngine(const ProvisionSetup& setup, ProvisionObserver& observer,
 
 bool UndoFromLog(const std::string& logPath, int row, Json* before, std::vector<uint8_t>* record, bool* recordMasked,
                  std::string* error) {
-    std::string text;
     AuditLog log, undo;
-    if (!ReadWholeFile(logPath, &text)) {
-        *error = "cannot read " + logPath;
-        return false;
-    }
-    if (!ParseAuditLog(text, logPath, &log, error)) return false;
+    if (!ReadAuditLogFile(logPath, &log, error)) return false;
     const AuditRecord* done = nullptr;
     for (const AuditRecord& r : log.records)
         if (r.event.empty() && r.row == row && r.result == "ok") done = &r;
@@ -869,7 +872,7 @@ bool UndoFromLog(const std::string& logPath, int row, Json* before, std::vector<
     *recordMasked = done->recordMasked;
     if (done->attempt.empty() && !done->recordMasked) return true;  // a log of an earlier version holds it all
     const std::string undoPath = UndoPathForLog(logPath);
-    if (ReadWholeFile(undoPath, &text) && ParseAuditLog(text, undoPath, &undo, error)) {
+    if (ReadAuditLogFile(undoPath, &undo, error)) {
         for (const AuditRecord& r : undo.records) {
             if (r.attempt.empty() || r.attempt != done->attempt) continue;
             *before = r.before;

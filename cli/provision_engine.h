@@ -34,7 +34,7 @@ struct ProvisionSetup {
     std::string planFile;
     std::string port;          // line mode: the port the readers come to; empty in port mode
     std::string baseFile;      // a document from export under every row; empty without
-    std::string logFile;       // empty: DefaultLogPath(planFile)
+    std::string logFile;       // empty: DefaultLogPath(planFile), as LogPathFor has it
     bool trace = false;        // every frame to the trace sink (cli/trace.h)
     int pollMs = 300;          // line mode: how often the port is asked, and how long a query waits
     int timeoutMs = REPLY_TIMEOUT_MS;  // the write's acknowledgement and the check after it
@@ -43,6 +43,11 @@ struct ProvisionSetup {
 
 // The log's default name: the plan's name without ".csv", then ".log.jsonl".
 std::string DefaultLogPath(const std::string& planFile);
+// The log a run of the plan keeps: logFile, else the default.
+std::string LogPathFor(const std::string& planFile, const std::string& logFile);
+// A log (or undo file) read whole and parsed; false with "cannot read PATH" or the parse's reason.
+struct AuditLog;
+bool ReadAuditLogFile(const std::string& path, AuditLog* out, std::string* error);
 
 enum RowState { ROW_TO_DO, ROW_DONE, ROW_PENDING };
 

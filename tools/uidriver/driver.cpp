@@ -73,11 +73,12 @@ static HWND FindTopWindow(DWORD pid, const wchar_t* className, bool visibleOnly)
     return find.found;
 }
 
-static bool Spawn(std::wstring commandLine, PROCESS_INFORMATION* process) {
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    return CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          process) != FALSE;
+// With startup given (its standard handles), the handles marked inheritable are inherited.
+static bool Spawn(std::wstring commandLine, PROCESS_INFORMATION* process, STARTUPINFOW* startup = nullptr) {
+    STARTUPINFOW plain = {};
+    plain.cb = sizeof(plain);
+    return CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, startup != nullptr, 0, nullptr, nullptr,
+                          startup != nullptr ? startup : &plain, process) != FALSE;
 }
 
 std::string AppExe() { return EnvOr("TAV_APP_EXE", TAV_APP_EXE); }
@@ -403,6 +404,18 @@ std::wstring ClipboardText() {
     return text;
 }
 
+// The exit code once the program has ended, -1 after timeoutMs (it is ended then); its handles closed.
+static int EndOf(PROCESS_INFORMATION* process, int timeoutMs) {
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(process->hProcess, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process->hProcess, &code);
+    else
+        TerminateProcess(process->hProcess, 99);
+    CloseHandle(process->hThread);
+    CloseHandle(process->hProcess);
+    return static_cast<int>(code);
+}
+
 int RunReading(const std::wstring& commandLine, std::string* out, int timeoutMs) {
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
     HANDLE readEnd = nullptr, writeEnd = nullptr;
@@ -413,39 +426,24 @@ int RunReading(const std::wstring& commandLine, std::string* out, int timeoutMs)
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = writeEnd;
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    std::wstring line = commandLine;
     PROCESS_INFORMATION process = {};
-    const bool started = CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                                        &process) != FALSE;
+    const bool started = Spawn(commandLine, &process, &startup);
     CloseHandle(writeEnd);  // the pipe ends when the program's copy closes
-    DWORD code = static_cast<DWORD>(-1);
+    int code = -1;
     if (started) {
         std::thread reader([&] {
             char chunk[4096];
             DWORD got = 0;
             while (ReadFile(readEnd, chunk, sizeof(chunk), &got, nullptr) && got > 0) out->append(chunk, got);
         });
-        if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0)
-            GetExitCodeProcess(process.hProcess, &code);
-        else
-            TerminateProcess(process.hProcess, 99);
+        code = EndOf(&process, timeoutMs);
         reader.join();
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
     }
     CloseHandle(readEnd);
-    return static_cast<int>(code);
+    return code;
 }
 
 int RunToEnd(const std::wstring& commandLine, int timeoutMs) {
     PROCESS_INFORMATION process = {};
-    if (!Spawn(commandLine, &process)) return -1;
-    DWORD code = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0)
-        GetExitCodeProcess(process.hProcess, &code);
-    else
-        TerminateProcess(process.hProcess, 99);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return static_cast<int>(code);
+    return Spawn(commandLine, &process) ? EndOf(&process, timeoutMs) : -1;
 }

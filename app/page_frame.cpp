@@ -235,13 +235,17 @@ BOOL CALLBACK GiveWheelToPage(HWND control, LPARAM) {
     return TRUE;
 }
 
-// The frame for the page's height at the window's DPI now, and the work
-// area the window is on now.
+// The frame for the page's height at the window's DPI now, on the work
+// area the window is on now; the top moves up half the height added.
+void FitFrameToPage(HWND window, UINT flags) {
+    const int current = RestoredHeight(window);
+    const PageGrowth growth = GrowthForPageHeight(ContentHeight(window), NonClientHeight(window), current);
+    FitFrame(window, current + growth.heightAdded, growth.topMovedUp, flags);
+}
+
 void Refit(HWND window) {
     if (g_frame.entry == nullptr) return;
-    const int current = RestoredHeight(window);
-    const int height = NonClientHeight(window) + ContentHeight(window);
-    FitFrame(window, height, (height - current) / 2, SWP_NOZORDER | SWP_NOACTIVATE);
+    FitFrameToPage(window, SWP_NOZORDER | SWP_NOACTIVATE);
     SyncScroll(window);
 }
 
@@ -264,21 +268,16 @@ void ShowDevicePage(HWND window, const PageTableEntry* shown, const PageTableEnt
     g_frame.wheelCarry = 0;
     const int dpi = WindowDpi(window);
     const UINT flags = SWP_NOZORDER | SWP_FRAMECHANGED;
-    HWND page = nullptr;
     if (dpi == BASE_DPI) {
         g_frame.entry = &next;
         FitFrame(window, START_HEIGHT + next.heightAdded, ChangeForPage(shown, next, dpi).topMovedUp, flags);
-        page = create(window, next);
+        g_frame.page = create(window, next);
     } else {
-        page = create(window, next);
-        const int current = RestoredHeight(window);
-        const PageGrowth growth = GrowthForPageHeight(Height(WindowRectOf(page)), NonClientHeight(window), current);
+        g_frame.page = create(window, next);
         g_frame.entry = &next;
-        g_frame.page = page;
-        FitFrame(window, current + growth.heightAdded, growth.topMovedUp, flags);
+        FitFrameToPage(window, flags);
     }
-    g_frame.page = page;
-    EnumChildWindows(page, GiveWheelToPage, 0);
+    EnumChildWindows(g_frame.page, GiveWheelToPage, 0);
     if (g_frame.focusHook == nullptr)
         g_frame.focusHook = SetWindowsHookExW(WH_CBT, FocusHook, nullptr, GetCurrentThreadId());
     SyncScroll(window);

@@ -21,14 +21,8 @@ const size_t TEXT_BUFFER = 256;
 // A settings document is a few hundred bytes; anything far larger is no document.
 const DWORD MAX_DOCUMENT_BYTES = 1 << 20;
 
-std::wstring Resource(UINT id) {
-    wchar_t text[TEXT_BUFFER] = L"";
-    LoadStringW(g_instance, id, text, TEXT_BUFFER);
-    return text;
-}
-
 void Message(HWND owner, const std::wstring& text) {
-    MessageBoxW(owner, text.c_str(), Resource(IDS_MESSAGE_CAPTION).c_str(), MB_ICONINFORMATION);
+    MessageBoxW(owner, text.c_str(), ResourceText(IDS_MESSAGE_CAPTION).c_str(), MB_ICONINFORMATION);
 }
 
 // The device type whose reply the current page shows, 0 for none.
@@ -73,7 +67,7 @@ void ExportSettings(HWND window) {
     const std::wstring path = AskForFile(window, FILE_TO_REPLACE, suggested, IDS_SETTINGS_FILTER, L"json");
     if (path.empty()) return;
     // The page may have been replaced while the dialog was up.
-    if (!WriteReplacing(path, content)) Message(g_currentPage.load(), Resource(IDS_SETTINGS_UNWRITABLE) + LastErrorText());
+    if (!WriteReplacing(path, content)) Message(g_currentPage.load(), ResourceText(IDS_SETTINGS_UNWRITABLE) + LastErrorText());
 }
 
 // Import: the open dialog, then the document's fields into the page.
@@ -87,7 +81,7 @@ void ImportSettings(HWND window) {
 
     std::string content;
     if (!ReadWhole(path, &content)) {
-        Message(page, Resource(IDS_SETTINGS_UNREADABLE) + LastErrorText());
+        Message(page, ResourceText(IDS_SETTINGS_UNREADABLE) + LastErrorText());
         return;
     }
     const size_t slash = path.find_last_of(L"\\/");
@@ -95,11 +89,11 @@ void ImportSettings(HWND window) {
     Overlay overlay;
     InputError error;
     if (!ParseDocument(content, source, &overlay, &error)) {
-        Message(page, Resource(IDS_SETTINGS_UNREADABLE) + Utf8ToWide(error.message.c_str()));
+        Message(page, ResourceText(IDS_SETTINGS_UNREADABLE) + Utf8ToWide(error.message.c_str()));
         return;
     }
     if (overlay.deviceType != type) {
-        Message(page, Resource(IDS_SETTINGS_WRONG_TYPE));
+        Message(page, ResourceText(IDS_SETTINGS_WRONG_TYPE));
         return;
     }
     SendMessageW(page, WM_PAGE_IMPORT, 0, reinterpret_cast<LPARAM>(&overlay));
@@ -124,9 +118,9 @@ std::wstring ProgramVersion() {
 
 void ShowAbout(HWND window) {
     wchar_t text[TEXT_BUFFER];
-    swprintf(text, TEXT_BUFFER, Resource(IDS_ABOUT_FORMAT).c_str(), ProgramVersion().c_str(),
+    swprintf(text, TEXT_BUFFER, ResourceText(IDS_ABOUT_FORMAT).c_str(), ProgramVersion().c_str(),
              Utf8ToWide(TAV_BUILD_DATE).c_str());
-    MessageBoxW(window, text, Resource(IDS_MENU_ABOUT).c_str(), MB_ICONINFORMATION);
+    MessageBoxW(window, text, ResourceText(IDS_MENU_ABOUT).c_str(), MB_ICONINFORMATION);
 }
 
 }  // namespace
@@ -139,7 +133,7 @@ void AddSystemMenuItems(HWND window) {
                                                      {IDM_IMPORT_SETTINGS, IDS_MENU_IMPORT},
                                                      {IDM_BATCH, IDS_MENU_BATCH},
                                                      {IDM_ABOUT, IDS_MENU_ABOUT}};
-    for (const auto& item : items) AppendMenuW(menu, MF_STRING, item.command, Resource(item.text).c_str());
+    for (const auto& item : items) AppendMenuW(menu, MF_STRING, item.command, ResourceText(item.text).c_str());
     UpdateSystemMenuItems(window);
 }
 

@@ -34,19 +34,17 @@ int Find(HWND list, const std::wstring& name) {
                                          reinterpret_cast<LPARAM>(name.c_str())));
 }
 
-bool Select(HWND list, const std::wstring& name) {
+// name's entry selected, or name typed in the edit field when it has none.
+void Select(HWND list, const std::wstring& name) {
     const int index = Find(list, name);
     SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-    if (index >= 0) return true;
-    SetWindowTextW(list, name.c_str());
-    return false;
+    if (index < 0) SetWindowTextW(list, name.c_str());
 }
 
+// A refresh that waited for the typing is made now (FillPortList clears it).
 void EndTyping(HWND list) {
     SetFlag(list, PROP_TYPING, false);
-    if (!Flag(list, PROP_REFRESH_DUE)) return;
-    SetFlag(list, PROP_REFRESH_DUE, false);
-    FillPortList(list);
+    if (Flag(list, PROP_REFRESH_DUE)) FillPortList(list);
 }
 
 }  // namespace

@@ -97,10 +97,13 @@ bool Finish(HANDLE port, CommRequest** request, DWORD waitMs, DWORD* count, DWOR
     return end == COMM_DONE;
 }
 
-bool LineStateReadable(HANDLE port) {
+// A call on the port failed with error: the error says the device has
+// gone, or the port's line state cannot be read either.
+bool GoneAfter(HANDLE port, DWORD error) {
+    if (MeansDeviceGone(error)) return true;
     DCB dcb = {};
     dcb.DCBlength = sizeof(dcb);
-    return g_comm.getCommState(port, &dcb) != FALSE;
+    return !g_comm.getCommState(port, &dcb);
 }
 
 // The error to report when a call on the port failed with `error` because
@@ -108,7 +111,6 @@ bool LineStateReadable(HANDLE port) {
 // longer looks at, so an aborted request is the driver's doing: a line
 // error with abort-on-error, or a device that went away.
 DWORD LossOf(HANDLE port, DWORD error, DWORD* lineErrors) {
-    if (error == 0 || MeansDeviceGone(error)) return error;
     if (error == ERROR_OPERATION_ABORTED) {
         DWORD errors = 0;
         COMSTAT status = {};
@@ -118,9 +120,8 @@ DWORD LossOf(HANDLE port, DWORD error, DWORD* lineErrors) {
         }
         // The queue cannot be read either: that call's reason tells more.
         error = GetLastError();
-        if (MeansDeviceGone(error)) return error;
     }
-    return LineStateReadable(port) ? 0 : error;
+    return error != 0 && GoneAfter(port, error) ? error : 0;
 }
 
 enum QueueState { QUEUE_KNOWN, QUEUE_UNKNOWN, QUEUE_GONE };
@@ -139,7 +140,7 @@ QueueState Queued(CommReceiver* r, DWORD* queued) {
         return QUEUE_KNOWN;
     }
     const DWORD error = GetLastError();
-    if (MeansDeviceGone(error) || !LineStateReadable(r->port)) {
+    if (GoneAfter(r->port, error)) {
         r->lostError = error;
         return QUEUE_GONE;
     }

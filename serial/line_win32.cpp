@@ -25,8 +25,7 @@
 struct SerialLine {
     HANDLE handle;
     CommReceiver receiver;
-    bool lost;            // a call said the device has gone
-    unsigned lineErrors;  // LineErrorFlag bits not yet taken
+    bool lost;  // a call said the device has gone
 };
 
 namespace {
@@ -85,11 +84,8 @@ int LineRead(SerialLine* line, uint8_t* buffer, size_t capacity, int timeoutMs) 
     if (line->lost) return -1;
     const DWORD room = capacity > COMM_READ_CHUNK ? COMM_READ_CHUNK : static_cast<DWORD>(capacity);
     DWORD count = 0;
-    const CommPass pass = CommReceivePass(&line->receiver, room, static_cast<DWORD>(timeoutMs < 0 ? 0 : timeoutMs),
-                                          nullptr, &count);
-    line->lineErrors |= LineErrorFlags(line->receiver.lineErrors);
-    line->receiver.lineErrors = 0;
-    switch (pass) {
+    switch (CommReceivePass(&line->receiver, room, static_cast<DWORD>(timeoutMs < 0 ? 0 : timeoutMs), nullptr,
+                            &count)) {
     case PASS_BYTES:
         std::memcpy(buffer, line->receiver.read->bytes.data(), count);
         return static_cast<int>(count);
@@ -110,8 +106,9 @@ bool LineWrite(SerialLine* line, const uint8_t* bytes, size_t count) {
 }
 
 unsigned LineTakeErrors(SerialLine* line) {
-    const unsigned errors = line->lineErrors;
-    line->lineErrors = 0;
+    // The receiver gathers them until taken (the caller of LineRead owns both).
+    const unsigned errors = LineErrorFlags(line->receiver.lineErrors);
+    line->receiver.lineErrors = 0;
     return errors;
 }
 
